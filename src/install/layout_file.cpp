@@ -1,0 +1,30 @@
+#include "install/layout_file.h"
+
+#include <windows.h>
+
+#include "install/layout_format.h"
+#include "startup/handle.h"
+#include "startup/system_path.h"
+
+namespace {
+constexpr wchar_t kLayoutFile[] = L"settings\\install-layout.txt";
+}  // namespace
+
+std::int32_t ReadInstallLayoutVersion(const Path& installRoot) {
+  // Only the beginning matters: a file of up to 32 bytes is read whole, of a
+  // longer one only the first 64 bytes are looked at.
+  return LayoutVersionFromText(ReadFileBytes(JoinPath(installRoot, kLayoutFile), 64, 32).bytes);
+}
+
+bool WriteInstallLayoutFile(const Path& installRoot) {
+  // Usually there already; a real failure shows when the file is created.
+  CreateDirectoryW(SystemPath(JoinPath(installRoot, L"settings")).c_str(), nullptr);
+  UniqueFile file(CreateFileW(SystemPath(JoinPath(installRoot, kLayoutFile)).c_str(),
+                              GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file.get(), kCurrentLayoutFileText.data(),
+                      static_cast<DWORD>(kCurrentLayoutFileText.size()), &written, nullptr);
+  return ok && written == kCurrentLayoutFileText.size();
+}

@@ -1,0 +1,13 @@
+// <install root>\settings\install-layout.txt: which folder layout is on disk.
+#pragma once
+
+#include <cstdint>
+
+#include "startup/common.h"
+
+// The recorded layout version; 1 whenever the file is missing, unreadable or
+// does not begin with a number.
+std::int32_t ReadInstallLayoutVersion(const Path& installRoot);
+
+// Records the current layout. True when the file was created and both bytes written.
+bool WriteInstallLayoutFile(const Path& installRoot);

@@ -1,0 +1,62 @@
+#include "install/migration.h"
+
+#include <windows.h>
+
+#include "install/layout_file.h"
+#include "startup/instance_root.h"
+#include "startup/system_path.h"
+
+namespace {
+
+// Never replaces: an existing target makes the move fail.
+bool Move(const Path& from, const Path& to) {
+  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), 0);
+}
+
+// A folder that exists already is fine; a later test decides.
+void CreateFolder(const Path& path) { CreateDirectoryW(SystemPath(path).c_str(), nullptr); }
+
+}  // namespace
+
+std::int32_t MigrateInstallLayout(const Path& installRoot) {
+  std::int32_t recorded = ReadInstallLayoutVersion(installRoot);
+  if (IsCurrentLayout(recorded)) return recorded;
+  bool succeeded = true;
+
+  Path content = JoinPath(installRoot, L"content");
+  Path live = JoinPath(installRoot, L"live");
+  Path liveContent = JoinPath(live, L"content");
+  if (IsDirectory(content) && !IsDirectory(liveContent)) {
+    CreateFolder(live);
+    if (!Move(content, liveContent)) succeeded = false;
+  }
+  if (!IsDirectory(liveContent)) return 1;
+
+  Path logs = JoinPath(installRoot, L"logs");
+  Path liveLogs = JoinPath(live, L"logs");
+  if (IsDirectory(logs) && !IsDirectory(liveLogs) && !Move(logs, liveLogs)) succeeded = false;
+  if (!IsDirectory(liveLogs)) {
+    CreateFolder(liveLogs);
+    if (!IsDirectory(liveLogs)) succeeded = false;
+  }
+
+  Path liveSettings = JoinPath(live, L"settings");
+  CreateFolder(liveSettings);
+  Path config = JoinPath(installRoot, L"settings\\openmw.cfg");
+  Path liveConfig = JoinPath(liveSettings, L"openmw.cfg");
+  if (IsFile(config) && !IsFile(liveConfig) && !Move(config, liveConfig)) succeeded = false;
+  if (!IsDirectory(liveSettings)) succeeded = false;
+
+  Path dev = JoinPath(installRoot, L"dev");
+  if (IsDirectory(dev)) {
+    Path devSettings = JoinPath(dev, L"settings");
+    Path devLogs = JoinPath(dev, L"logs");
+    CreateFolder(devSettings);
+    CreateFolder(devLogs);
+    if (!IsDirectory(devSettings) || !IsDirectory(devLogs)) return kCurrentLayoutVersion;
+  }
+
+  // Recorded only after a fully successful run; otherwise the next start tries again.
+  if (succeeded) WriteInstallLayoutFile(installRoot);
+  return kCurrentLayoutVersion;
+}

@@ -1,0 +1,14 @@
+// Bringing a folder of the first layout to the current one.
+#pragma once
+
+#include <cstdint>
+
+#include "startup/common.h"
+
+// Moves content, logs and settings\openmw.cfg of the first layout under
+// <install root>\live, gives dev its settings and logs folders, and records the
+// current layout once every step succeeded. Every step tests before it acts, so
+// an interrupted run is finished by the next one. Returns the layout version in
+// force: the recorded one when it is already current, 2 once
+// <install root>\live\content exists, else 1.
+std::int32_t MigrateInstallLayout(const Path& installRoot);

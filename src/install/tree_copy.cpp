@@ -1,0 +1,55 @@
+#include "install/tree_copy.h"
+
+#include <windows.h>
+
+#include "startup/handle.h"
+#include "startup/system_path.h"
+
+namespace {
+
+// The copy is made under a temporary name and renamed into place without
+// replacing, so an interrupted start never leaves a cut-off file under a real
+// name; the next attempt overwrites the leftover.
+void CopyFileWithoutReplacing(const Path& source, const Path& target) {
+  std::wstring to = SystemPath(target);
+  if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  std::wstring partial = SystemPath(target + std::wstring(kPartialCopySuffix));
+  if (!CopyFileW(SystemPath(source).c_str(), partial.c_str(), FALSE)) {
+    // A read-only leftover would block every later attempt.
+    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(partial.c_str());
+    return;
+  }
+  if (!MoveFileExW(partial.c_str(), to.c_str(), 0)) {
+    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(partial.c_str());
+  }
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+}  // namespace
+
+void CopyTree(const Path& source, const Path& target) {
+  if (!IsDirectory(source)) return;
+  CreateDirectoryW(SystemPath(target).c_str(), nullptr);
+
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW(SystemPath(JoinPath(source, L"*")).c_str(), &entry));
+  if (!find) return;
+  do {
+    if (IsDotOrDotDot(entry.cFileName)) continue;
+    std::wstring_view name = entry.cFileName;
+    // Leftovers of an interrupted copy into the source are not game files.
+    if (name.ends_with(kPartialCopySuffix)) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A junction or directory link could lead back into the tree or out of it.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+      CopyTree(JoinPath(source, name), JoinPath(target, name));
+    } else {
+      CopyFileWithoutReplacing(JoinPath(source, name), JoinPath(target, name));
+    }
+  } while (FindNextFileW(find.get(), &entry));
+}

@@ -1,0 +1,14 @@
+// Copying a directory tree without ever replacing a file.
+#pragma once
+
+#include <string_view>
+
+#include "startup/common.h"
+
+// A file being copied stands under its name with this suffix until it is whole.
+inline constexpr std::wstring_view kPartialCopySuffix = L".quillmere-partial";
+
+// Copies `source` with everything under it to `target`, adding only what the
+// target lacks. Best effort: nothing stops the walk and nothing is reported.
+// Links to directories are neither followed nor copied.
+void CopyTree(const Path& source, const Path& target);

@@ -1,0 +1,9 @@
+#include "settings/launcher_settings.h"
+
+#include "settings/settings_format.h"
+
+std::wstring ReadInstanceName(const Path& installRoot) {
+  // The bytes read before a failed read are still searched.
+  FileBytes file = ReadFileBytes(JoinPath(installRoot, L"settings\\launcher-settings.txt"), 4096);
+  return std::wstring(InstanceNameFromSettings(file.bytes));
+}

@@ -1,0 +1,10 @@
+// Which instance the player chose in the launcher.
+#pragma once
+
+#include <string>
+
+#include "startup/common.h"
+
+// "live" or "dev", read from <install root>\settings\launcher-settings.txt.
+// Never fails: a missing, unreadable or unrecognised file means "live".
+std::wstring ReadInstanceName(const Path& installRoot);

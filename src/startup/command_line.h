@@ -1,0 +1,21 @@
+// Building command lines that the started program splits back into the same
+// arguments (CommandLineToArgvW and the C runtime agree on these rules).
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "startup/common.h"
+
+// The argument as it must stand in a command line: unchanged when it is not
+// empty and holds no blank, tab or double quote; otherwise enclosed in double
+// quotes, with backslashes doubled only before a quote or the closing quote.
+std::wstring QuoteArgument(std::wstring_view argument);
+
+// Appends one blank and the quoted argument for each of `arguments`.
+void AppendQuotedArguments(std::wstring& commandLine, std::span<const wchar_t* const> arguments);
+
+// Appends the three options the child program always gets, after everything else.
+void AppendChildOptions(std::wstring& commandLine, const Path& instanceRoot,
+                        const Path& installRoot, const Path& resourcesDir);

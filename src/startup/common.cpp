@@ -1,0 +1,47 @@
+#include "startup/common.h"
+
+#include <windows.h>
+
+#include "startup/handle.h"
+#include "startup/messages.h"
+#include "startup/system_path.h"
+
+namespace {
+DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
+}  // namespace
+
+bool IsFile(const Path& path) {
+  DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDirectory(const Path& path) {
+  DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ShowError(const std::wstring& text) {
+  MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR);
+}
+
+FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t enough) {
+  FileBytes result;
+  // Read sharing only: a file that another program is still writing is not read.
+  UniqueFile file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return result;
+  result.opened = true;
+  for (;;) {
+    std::size_t had = result.bytes.size();
+    result.bytes.resize(had + blockSize);
+    DWORD read = 0;
+    BOOL ok = ReadFile(file.get(), result.bytes.data() + had, blockSize, &read, nullptr);
+    result.bytes.resize(had + (ok ? read : 0));
+    if (!ok) return result;
+    if (read == 0) {
+      result.complete = true;
+      return result;
+    }
+    if (result.bytes.size() > enough) return result;
+  }
+}

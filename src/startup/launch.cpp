@@ -1,0 +1,84 @@
+#include "startup/launch.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "install/install_root.h"
+#include "startup/command_line.h"
+#include "startup/handle.h"
+#include "startup/instance_root.h"
+
+namespace {
+
+struct StartedProcess {
+  // Declared so that the thread handle is closed before the process handle.
+  UniqueProcessHandle process;
+  UniqueProcessHandle thread;
+};
+
+// The command line must be writable for CreateProcessW, hence the copy.
+bool StartProcess(const wchar_t* application, std::wstring commandLine,
+                  const Path& workingDirectory, StartedProcess& started) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      workingDirectory.c_str(), &startup, &info)) {
+    return false;
+  }
+  started.process = UniqueProcessHandle(info.hProcess);
+  started.thread = UniqueProcessHandle(info.hThread);
+  return true;
+}
+
+}  // namespace
+
+void AppendStubArguments(std::wstring& commandLine) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (arguments == nullptr) return;
+  if (count > 1) {
+    AppendQuotedArguments(commandLine,
+                          std::span<const wchar_t* const>(arguments + 1, count - 1));
+  }
+  LocalFree(arguments);
+}
+
+bool RelaunchStub(const Path& installRoot) {
+  std::wstring commandLine = QuoteArgument(GetExecutablePath());
+  AppendStubArguments(commandLine);
+  StartedProcess started;
+  return StartProcess(nullptr, std::move(commandLine), installRoot, started);
+}
+
+ChildProgram ChooseChildProgram(const Path& contentBase) {
+  Path program = JoinPath(contentBase, L"content\\bin\\QuillmereLauncher.exe");
+  if (!IsFile(program)) program = JoinPath(contentBase, L"content\\bin\\QuillmereClient.exe");
+  bool found = IsFile(program);
+  return {std::move(program), found};
+}
+
+Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
+                         std::int32_t layoutVersion) {
+  Path own = JoinPath(instanceRoot, L"content\\resources");
+  if (IsCurrentLayout(layoutVersion) || IsDirectory(JoinPath(own, L"vfs"))) return own;
+  return JoinPath(installRoot, L"content\\resources");
+}
+
+std::wstring BuildChildCommandLine(const Path& program, const Path& instanceRoot,
+                                   const Path& installRoot, const Path& resourcesDir) {
+  std::wstring commandLine = QuoteArgument(program);
+  AppendStubArguments(commandLine);
+  AppendChildOptions(commandLine, instanceRoot, installRoot, resourcesDir);
+  return commandLine;
+}
+
+ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,
+                         const Path& workingDirectory) {
+  StartedProcess started;
+  if (!StartProcess(program.c_str(), commandLine, workingDirectory, started)) return {false, 0};
+  WaitForSingleObject(started.process.get(), INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(started.process.get(), &exitCode);
+  return {true, exitCode};
+}

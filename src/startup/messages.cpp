@@ -1,0 +1,6 @@
+#include "startup/messages.h"
+
+std::wstring MissingPartMessage(const Path& expected) {
+  return L"Quillmere is missing part of its installation.\n\nExpected to find:\n" + expected +
+         L"\n\nExtract the whole Quillmere folder from the download, keeping it intact.";
+}

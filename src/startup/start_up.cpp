@@ -1,0 +1,58 @@
+#include "startup/start_up.h"
+
+#include "install/install_root.h"
+#include "install/layout_file.h"
+#include "install/migration.h"
+#include "install/prepare.h"
+#include "settings/launcher_settings.h"
+#include "startup/instance_root.h"
+#include "startup/launch.h"
+#include "startup/messages.h"
+#include "update/journal_replay.h"
+#include "update/self_replace.h"
+
+int RunStartUp() {
+  Path installRoot = FindInstallRoot();
+  if (installRoot.empty()) {
+    ShowError(kMessageNoInstallRoot);
+    return kExitAfterMessage;
+  }
+  // Both are read before anything on disk changes.
+  std::wstring instanceName = ReadInstanceName(installRoot);
+  std::int32_t layoutOnDisk = ReadInstallLayoutVersion(installRoot);
+
+  // A pending update and a waiting stub are looked for in the layout found on
+  // disk; the update comes first so that it can deliver a newer stub.
+  Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutOnDisk);
+  if (!ReplayUpdateJournal(updateRoot)) {
+    ShowError(kMessageUpdateNotFinished);
+    return kExitAfterMessage;
+  }
+  // The newest stub is the one that migrates. When it cannot be started, this
+  // one carries on.
+  if (ReplaceStubIfNewer(installRoot, updateRoot) && RelaunchStub(installRoot)) {
+    return kExitAfterRelaunch;
+  }
+
+  std::int32_t layoutInForce = MigrateInstallLayout(installRoot);
+  Path instanceRoot = InstanceRootFor(installRoot, instanceName, layoutInForce);
+  Path contentBase = ContentBaseFor(installRoot, instanceRoot, layoutInForce);
+  if (IsCurrentLayout(layoutInForce)) PrepareInstance(installRoot, instanceName);
+
+  ChildProgram program = ChooseChildProgram(contentBase);
+  if (!program.found) {
+    ShowError(MissingPartMessage(program.path));
+    return kExitAfterMessage;
+  }
+  Path resourcesDir = ResolveResourcesDir(installRoot, instanceRoot, layoutInForce);
+  std::wstring commandLine =
+      BuildChildCommandLine(program.path, instanceRoot, installRoot, resourcesDir);
+  ChildRun run =
+      RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
+  if (!run.started) {
+    ShowError(kMessageNotStarted);
+    return kExitAfterMessage;
+  }
+  // All 32 bits come back unchanged, exception codes included.
+  return static_cast<int>(run.exitCode);
+}

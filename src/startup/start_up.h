@@ -1,0 +1,6 @@
+// The one pass that a start of the stub makes.
+#pragma once
+
+// Puts the folder in order, starts the launcher or the client, waits for it and
+// returns the exit code for the process. The only place that shows messages.
+int RunStartUp();

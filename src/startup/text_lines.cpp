@@ -1,0 +1,7 @@
+#include "startup/text_lines.h"
+
+std::string_view TrimLineEnd(std::string_view line) {
+  std::size_t end = line.size();
+  while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == ' ')) --end;
+  return line.substr(0, end);
+}
