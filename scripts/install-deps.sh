@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the build and test tools that are missing (Debian 12, as root).
+set -euo pipefail
+
+packages=(
+  cmake ninja-build                                     # the build
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64  # the Windows cross compiler
+  wine64 wine                                           # runs the Windows programs and tests
+  googletest                                            # built from source for both targets
+  clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
+)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+    || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
