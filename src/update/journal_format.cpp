@@ -56,8 +56,10 @@ bool IsDosDeviceName(std::wstring_view component) {
   std::wstring name;
   for (wchar_t c : component) name.push_back(upper(c));
   if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL") return true;
+  // Windows counts the superscript digits one to three as digits here too.
   return name.size() == 4 && (name.starts_with(L"COM") || name.starts_with(L"LPT")) &&
-         name[3] >= L'0' && name[3] <= L'9';
+         ((name[3] >= L'0' && name[3] <= L'9') || name[3] == L'\u00B9' || name[3] == L'\u00B2' ||
+          name[3] == L'\u00B3');
 }
 
 }  // namespace

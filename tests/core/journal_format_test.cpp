@@ -50,7 +50,7 @@ TEST(ParseUpdateJournal, SkipsEntriesThatCouldLeaveTheirFolder) {
       "a|...",                 "a|\\x",            "a|/x",               "\\\\server\\share\\x|y",
       "a|\\\\?\\C:\\x",        "a|C:\\x",          "a|C:x",              "a|x:stream",
       "|x",                    "a|",               "a|content\\CON",     "a|nul.txt",
-      "a|x\\com1.dll",         "LPT9|x",           "a|Aux ",
+      "a|x\\com1.dll",         "LPT9|x",           "a|Aux ",           "a|COM\xC2\xB9.log",
   };
   for (const char* line : kUnsafe) {
     EXPECT_TRUE(ParseUpdateJournal(line).empty()) << line;
