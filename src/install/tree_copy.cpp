@@ -9,18 +9,21 @@ namespace {
 
 // The copy is made under a temporary name and renamed into place without
 // replacing, so an interrupted start never leaves a cut-off file under a real
-// name; the next attempt overwrites the leftover.
-void CopyFileWithoutReplacing(const Path& source, const Path& target) {
-  std::wstring to = SystemPath(target);
-  if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-  std::wstring partial = SystemPath(target + std::wstring(kPartialCopySuffix));
-  if (!CopyFileW(SystemPath(source).c_str(), partial.c_str(), FALSE)) {
-    // A read-only leftover would block every later attempt.
+// name. Files are copied one at a time, so one temporary name per folder is
+// enough, and it fits beside a file name of any length.
+void CopyFileWithoutReplacing(const Path& source, const Path& targetDir, std::wstring_view name) {
+  std::wstring target = SystemPath(JoinPath(targetDir, name));
+  if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  std::wstring from = SystemPath(source);
+  std::wstring partial = SystemPath(JoinPath(targetDir, kPartialCopyName));
+  if (!CopyFileW(from.c_str(), partial.c_str(), FALSE)) {
+    // The leftover of an interrupted copy of a read-only file refuses to be
+    // overwritten; clear it away and try once more.
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(partial.c_str());
-    return;
+    if (!CopyFileW(from.c_str(), partial.c_str(), FALSE)) return;
   }
-  if (!MoveFileExW(partial.c_str(), to.c_str(), 0)) {
+  if (!MoveFileExW(partial.c_str(), target.c_str(), 0)) {
     SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(partial.c_str());
   }
@@ -42,14 +45,14 @@ void CopyTree(const Path& source, const Path& target) {
   do {
     if (IsDotOrDotDot(entry.cFileName)) continue;
     std::wstring_view name = entry.cFileName;
-    // Leftovers of an interrupted copy into the source are not game files.
-    if (name.ends_with(kPartialCopySuffix)) continue;
+    // A leftover of an interrupted copy into the source is no game file.
+    if (name == kPartialCopyName) continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       // A junction or directory link could lead back into the tree or out of it.
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
       CopyTree(JoinPath(source, name), JoinPath(target, name));
     } else {
-      CopyFileWithoutReplacing(JoinPath(source, name), JoinPath(target, name));
+      CopyFileWithoutReplacing(JoinPath(source, name), target, name);
     }
   } while (FindNextFileW(find.get(), &entry));
 }

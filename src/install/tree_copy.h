@@ -5,8 +5,9 @@
 
 #include "startup/common.h"
 
-// A file being copied stands under its name with this suffix until it is whole.
-inline constexpr std::wstring_view kPartialCopySuffix = L".quillmere-partial";
+// A file being copied stands under this name in its target folder until it is
+// whole and renamed into place.
+inline constexpr std::wstring_view kPartialCopyName = L".quillmere-partial";
 
 // Copies `source` with everything under it to `target`, adding only what the
 // target lacks. Best effort: nothing stops the walk and nothing is reported.
