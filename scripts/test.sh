@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test suite:
+# the portable core natively under ASan and UBSan, the checks of the built exe,
+# the core, Windows-side and end-to-end suites under Wine, and a short fuzzing run.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+scripts/install-deps.sh
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake --preset native -DQUILLMERE_EXE="$PWD/build/windows/Quillmere.exe" >/dev/null
+cmake --build --preset native
+
+ctest --preset native
+ctest --preset windows
+scripts/fuzz.sh 10

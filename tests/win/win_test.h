@@ -1,0 +1,73 @@
+// Trees for the Windows-side tests, written and read back in one short form:
+// entries separated by "|", a folder ends in "\", a file may carry its bytes
+// after "=" (e.g. L"content\\bin\\|logs\\l=log text").
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "startup/handle.h"
+
+namespace wintest {
+
+using e2e::Show;
+
+inline std::vector<std::wstring> Split(std::wstring_view spec) {
+  std::vector<std::wstring> entries;
+  for (std::size_t start = 0, end; start < spec.size(); start = end + 1) {
+    end = std::min(spec.find(L'|', start), spec.size());
+    entries.emplace_back(spec.substr(start, end - start));
+  }
+  return entries;
+}
+
+// `spec` as Tree() gives it, so that a table may list entries in any order.
+inline std::string Sorted(std::wstring_view spec) {
+  std::vector<std::wstring> entries = Split(spec);
+  std::sort(entries.begin(), entries.end());
+  std::wstring joined;
+  for (const auto& entry : entries) joined += (joined.empty() ? L"" : L"|") + entry;
+  return Show(joined);
+}
+
+inline void Lay(const std::wstring& root, std::wstring_view spec) {
+  for (const auto& entry : Split(spec)) {
+    std::size_t eq = entry.find(L'=');
+    std::wstring path = root + L"\\" + entry.substr(0, eq), text = eq == entry.npos ? L"" : entry.substr(eq + 1);
+    if (path.back() == L'\\') e2e::MakeDirs(path.substr(0, path.size() - 1));
+    else e2e::WriteBytes(path, std::string(text.begin(), text.end()));
+  }
+}
+
+// Every entry under `root`, files with their bytes when they have any.
+inline std::string Tree(const std::wstring& root) {
+  std::wstring spec;
+  for (const auto& entry : e2e::ListTree(root)) {
+    std::string bytes = entry.back() == L'\\' ? "" : e2e::ReadBytes(root + L"\\" + entry);
+    spec += L"|" + entry + (bytes.empty() ? L"" : L"=" + std::wstring(bytes.begin(), bytes.end()));
+  }
+  return Sorted(spec.empty() ? spec : spec.substr(1));
+}
+
+// The file as a program holds it that still writes it: by default read and write
+// access, shared for reading and writing but not for deletion or renaming.
+inline UniqueFile Hold(const std::wstring& path, DWORD access = GENERIC_READ | GENERIC_WRITE,
+                       DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+  UniqueFile file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) ADD_FAILURE() << "cannot hold " << Show(path) << ", error " << GetLastError();
+  return file;
+}
+
+// The harness's temporary folder, which must be deletable at the end, with a
+// fresh folder in it for each table row.
+class Folder : public e2e::InstallFolder {
+ protected:
+  std::wstring Root() { return NewRoot(L"r" + std::to_wstring(++rows_)); }
+  int rows_ = 0;
+};
+
+}  // namespace wintest
