@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test suite:
 # the portable core natively under ASan and UBSan, the checks of the built exe,
-# the core, Windows-side and end-to-end suites under Wine, and a short fuzzing run.
+# the core, Windows-side and end-to-end suites under Wine, a short fuzzing run,
+# and two clean builds that must give the same Quillmere.exe.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/install-deps.sh
@@ -14,3 +15,4 @@ cmake --build --preset native
 ctest --preset native
 ctest --preset windows
 scripts/fuzz.sh 10
+scripts/check-reproducible.sh
