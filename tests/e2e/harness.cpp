@@ -401,6 +401,33 @@ bool DeleteTree(const std::wstring& dir) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+std::wstring Fill(std::wstring pattern, const std::wstring& root) {
+  for (size_t at; (at = pattern.find(L"{R}")) != std::wstring::npos;) pattern.replace(at, 3, root);
+  return pattern;
+}
+
+void MakeTree(const std::wstring& root, std::wstring_view entries) {
+  for (size_t start = 0, end; start < entries.size(); start = end + 1) {
+    end = std::min(entries.find(L';', start), entries.size());
+    std::wstring entry(entries.substr(start, end - start));
+    if (entry.empty()) continue;
+    std::wstring path = root + L"\\" + entry;
+    std::wstring name = entry.substr(entry.find_last_of(L'\\') + 1);
+    if (entry.back() == L'\\') MakeDirs(path.substr(0, path.size() - 1));
+    else if (name.ends_with(L".exe")) CopyExe(ProbeExe(), path);
+    else WriteBytes(path, std::string(name.begin(), name.end()));
+  }
+}
+
+std::shared_ptr<void> HoldOpen(const std::wstring& file, unsigned long access, unsigned long share) {
+  HANDLE h = CreateFileW(Ext(file).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot hold " << Show(file) << " open, error " << GetLastError();
+    return nullptr;
+  }
+  return std::shared_ptr<void>(h, [](HANDLE held) { CloseHandle(held); });
+}
+
 std::string Show(std::wstring_view text) {
   std::string out;
   for (wchar_t c : text) {

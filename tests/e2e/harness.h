@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,6 +68,17 @@ bool IsDir(const std::wstring& path);
 // Every entry under `dir`, relative, sorted, folders ending in "\\".
 std::vector<std::wstring> ListTree(const std::wstring& dir);
 bool DeleteTree(const std::wstring& dir);
+
+// "{R}" in a pattern stands for the install root.
+std::wstring Fill(std::wstring pattern, const std::wstring& root);
+
+// Lays out ';'-separated entries under `root`: "a\\b\\" a folder, "*.exe" the probe,
+// anything else a file holding its own file name, so that a tree laid out the same
+// way elsewhere compares equal to one whose files were moved or copied there.
+void MakeTree(const std::wstring& root, std::wstring_view entries);
+
+// Holds `file` open as another program would, until the result is reset.
+std::shared_ptr<void> HoldOpen(const std::wstring& file, unsigned long access, unsigned long share);
 
 // Shows a wide string in ASCII for failure messages: non-printable and non-ASCII
 // characters as \n, \t, \uXXXX.

@@ -23,12 +23,6 @@ std::wstring MissingPart(const std::wstring& program) {
          L"\n\nExtract the whole Quillmere folder from the download, keeping it intact.";
 }
 
-// "{R}" in an expectation stands for the install root.
-std::wstring Fill(std::wstring pattern, const std::wstring& root) {
-  for (size_t at; (at = pattern.find(L"{R}")) != std::wstring::npos;) pattern.replace(at, 3, root);
-  return pattern;
-}
-
 // The three options that always end the child's command line, for an install root
 // that needs quoting, in the current layout with the live instance.
 std::wstring QuotedOptions(const std::wstring& root) {
