@@ -31,6 +31,14 @@ std::wstring QuoteArgument(std::wstring_view argument) {
   return quoted;
 }
 
+bool HasArgumentsAfterProgramName(std::wstring_view commandLine) {
+  std::size_t end = commandLine.starts_with(L'"') ? commandLine.find(L'"', 1)
+                                                  : commandLine.find_first_of(L" \t");
+  if (end == std::wstring_view::npos) return false;
+  if (commandLine[end] == L'"') ++end;
+  return commandLine.find_first_not_of(L" \t", end) != std::wstring_view::npos;
+}
+
 void AppendQuotedArguments(std::wstring& commandLine, std::span<const wchar_t* const> arguments) {
   for (const wchar_t* argument : arguments) {
     commandLine.push_back(L' ');

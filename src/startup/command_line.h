@@ -13,6 +13,12 @@
 // quotes, with backslashes doubled only before a quote or the closing quote.
 std::wstring QuoteArgument(std::wstring_view argument);
 
+// Whether a process command line holds anything after the program name, by the
+// splitter's rule for the program name: up to the next double quote when it
+// begins with one, else up to the first blank or tab. Saves the splitting (and
+// loading the library that splits) on the usual start without arguments.
+bool HasArgumentsAfterProgramName(std::wstring_view commandLine);
+
 // Appends one blank and the quoted argument for each of `arguments`.
 void AppendQuotedArguments(std::wstring& commandLine, std::span<const wchar_t* const> arguments);
 

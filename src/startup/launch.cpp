@@ -34,8 +34,10 @@ bool StartProcess(const wchar_t* application, std::wstring commandLine,
 }  // namespace
 
 void AppendStubArguments(std::wstring& commandLine) {
+  const wchar_t* own = GetCommandLineW();
+  if (!HasArgumentsAfterProgramName(own)) return;
   int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  wchar_t** arguments = CommandLineToArgvW(own, &count);
   if (arguments == nullptr) return;
   if (count > 1) {
     AppendQuotedArguments(commandLine,

@@ -133,4 +133,17 @@ TEST(QuoteArgument, SystemSplitsQuotedArgumentsBackExactly) {
   }
 }
 
+// Every command line of up to six characters from the ones that matter to the
+// splitter: the stub skips splitting only when the system would find no argument.
+TEST(HasArgumentsAfterProgramName, AgreesWithTheSystemOnEveryShortLine) {
+  static constexpr wchar_t kAlphabet[] = {L' ', L'\t', L'"', L'\\', L'a'};
+  std::vector<std::wstring> lines{L""};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    bool expected = e2e::SplitCommandLine(lines[i]).size() > 1;
+    ASSERT_EQ(HasArgumentsAfterProgramName(lines[i]), expected) << Show(lines[i]);
+    if (lines[i].size() < 6)
+      for (wchar_t c : kAlphabet) lines.push_back(lines[i] + c);
+  }
+}
+
 }  // namespace
