@@ -16,26 +16,26 @@ namespace wintest {
 
 using e2e::Show;
 
-inline std::vector<std::wstring> Split(std::wstring_view spec) {
+inline std::vector<std::wstring> Split(std::wstring_view listing) {
   std::vector<std::wstring> entries;
-  for (std::size_t start = 0, end; start < spec.size(); start = end + 1) {
-    end = std::min(spec.find(L'|', start), spec.size());
-    entries.emplace_back(spec.substr(start, end - start));
+  for (std::size_t start = 0, end; start < listing.size(); start = end + 1) {
+    end = std::min(listing.find(L'|', start), listing.size());
+    entries.emplace_back(listing.substr(start, end - start));
   }
   return entries;
 }
 
-// `spec` as Tree() gives it, so that a table may list entries in any order.
-inline std::string Sorted(std::wstring_view spec) {
-  std::vector<std::wstring> entries = Split(spec);
+// `listing` as Tree() gives it, so that a table may list entries in any order.
+inline std::string Sorted(std::wstring_view listing) {
+  std::vector<std::wstring> entries = Split(listing);
   std::sort(entries.begin(), entries.end());
   std::wstring joined;
   for (const auto& entry : entries) joined += (joined.empty() ? L"" : L"|") + entry;
   return Show(joined);
 }
 
-inline void Lay(const std::wstring& root, std::wstring_view spec) {
-  for (const auto& entry : Split(spec)) {
+inline void Lay(const std::wstring& root, std::wstring_view listing) {
+  for (const auto& entry : Split(listing)) {
     std::size_t eq = entry.find(L'=');
     std::wstring path = root + L"\\" + entry.substr(0, eq), text = eq == entry.npos ? L"" : entry.substr(eq + 1);
     if (path.back() == L'\\') e2e::MakeDirs(path.substr(0, path.size() - 1));
@@ -45,12 +45,12 @@ inline void Lay(const std::wstring& root, std::wstring_view spec) {
 
 // Every entry under `root`, files with their bytes when they have any.
 inline std::string Tree(const std::wstring& root) {
-  std::wstring spec;
+  std::wstring listing;
   for (const auto& entry : e2e::ListTree(root)) {
     std::string bytes = entry.back() == L'\\' ? "" : e2e::ReadBytes(root + L"\\" + entry);
-    spec += L"|" + entry + (bytes.empty() ? L"" : L"=" + std::wstring(bytes.begin(), bytes.end()));
+    listing += L"|" + entry + (bytes.empty() ? L"" : L"=" + std::wstring(bytes.begin(), bytes.end()));
   }
-  return Sorted(spec.empty() ? spec : spec.substr(1));
+  return Sorted(listing.empty() ? listing : listing.substr(1));
 }
 
 // The file as a program holds it that still writes it: by default read and write
