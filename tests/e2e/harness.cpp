@@ -14,14 +14,6 @@ namespace {
 constexpr DWORD kSafetyLimitMs = 60000;
 constexpr DWORD kPollMs = 15;
 
-struct Handle {
-  HANDLE h = nullptr;
-  explicit Handle(HANDLE handle) : h(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { if (h) CloseHandle(h); }
-};
-
 // \\?\ lifts the MAX_PATH limit for the helpers; the programs under test get the
 // plain paths.
 std::wstring Ext(const std::wstring& path) {
@@ -222,11 +214,11 @@ RunResult RunStub(const std::wstring& exe, const std::wstring& arguments, const 
   std::wstring commandLine = QuoteArg(exe) + (arguments.empty() ? L"" : L" " + arguments);
   std::wstring startIn = TempDir();
 
-  Handle job(CreateJobObjectW(nullptr, nullptr));
+  UniqueProcessHandle job(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   // Should the test die, the processes under test die with it.
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!job.h || !SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+  if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
     ADD_FAILURE() << "cannot set up a job object, error " << GetLastError();
     return result;
   }
@@ -239,18 +231,18 @@ RunResult RunStub(const std::wstring& exe, const std::wstring& arguments, const 
     ADD_FAILURE() << "cannot start " << Show(exe) << ", error " << GetLastError();
     return result;
   }
-  Handle process(info.hProcess), thread(info.hThread);
-  if (!AssignProcessToJobObject(job.h, process.h)) {
+  UniqueProcessHandle process(info.hProcess), thread(info.hThread);
+  if (!AssignProcessToJobObject(job.get(), process.get())) {
     ADD_FAILURE() << "cannot put the stub into the job, error " << GetLastError();
-    TerminateProcess(process.h, 1);
+    TerminateProcess(process.get(), 1);
     return result;
   }
-  ResumeThread(thread.h);
+  ResumeThread(thread.get());
 
   std::vector<HWND> seen;
   ULONGLONG deadline = GetTickCount64() + kSafetyLimitMs;
-  while (ActiveProcesses(job.h) > 0) {
-    for (HWND box : DialogsOf(JobProcessIds(job.h))) {
+  while (ActiveProcesses(job.get()) > 0) {
+    for (HWND box : DialogsOf(JobProcessIds(job.get()))) {
       if (std::find(seen.begin(), seen.end(), box) == seen.end()) {
         seen.push_back(box);
         result.boxes.push_back(ReadBox(box));
@@ -260,15 +252,15 @@ RunResult RunStub(const std::wstring& exe, const std::wstring& arguments, const 
     }
     if (GetTickCount64() > deadline) {
       result.timedOut = true;
-      TerminateJobObject(job.h, 0xDEADDEAD);
+      TerminateJobObject(job.get(), 0xDEADDEAD);
       ADD_FAILURE() << "the stub's job still ran after " << kSafetyLimitMs / 1000 << " s; ended it";
       break;
     }
     Sleep(kPollMs);
   }
-  WaitForSingleObject(process.h, 10000);
+  WaitForSingleObject(process.get(), 10000);
   DWORD code = 0;
-  GetExitCodeProcess(process.h, &code);
+  GetExitCodeProcess(process.get(), &code);
   result.exitCode = code;
 
   result.probes = ParseProbeRecords(ReadBytes(probeOut));
@@ -322,9 +314,9 @@ void MakeDirs(const std::wstring& dir) {
 
 void WriteBytes(const std::wstring& file, std::string_view bytes) {
   MakeDirs(Parent(file));
-  Handle h(CreateFileW(Ext(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile h(CreateFileW(Ext(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  if (!h.h || !WriteFile(h.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+  if (!h || !WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size())
     ADD_FAILURE() << "cannot write " << Show(file) << ", error " << GetLastError();
 }
@@ -336,12 +328,12 @@ void CopyExe(const std::wstring& from, const std::wstring& to) {
 }
 
 std::string ReadBytes(const std::wstring& file) {
-  Handle h(CreateFileW(Ext(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  UniqueFile h(CreateFileW(Ext(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string bytes;
   char block[65536];
   DWORD n = 0;
-  while (h.h && ReadFile(h.h, block, sizeof block, &n, nullptr) && n > 0) bytes.append(block, n);
+  while (h && ReadFile(h.get(), block, sizeof block, &n, nullptr) && n > 0) bytes.append(block, n);
   return bytes;
 }
 
@@ -360,13 +352,12 @@ namespace {
 template <typename Visit>
 void ForEachEntry(const std::wstring& dir, Visit visit) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(Ext(dir + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  UniqueFind find(FindFirstFileW(Ext(dir + L"\\*").c_str(), &data));
+  if (!find) return;
   do {
     std::wstring name = data.cFileName;
     if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  } while (FindNextFileW(find.get(), &data));
 }
 
 void ListInto(const std::wstring& dir, const std::wstring& prefix, std::vector<std::wstring>& out) {
@@ -419,13 +410,10 @@ void MakeTree(const std::wstring& root, std::wstring_view entries) {
   }
 }
 
-std::shared_ptr<void> HoldOpen(const std::wstring& file, unsigned long access, unsigned long share) {
-  HANDLE h = CreateFileW(Ext(file).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    ADD_FAILURE() << "cannot hold " << Show(file) << " open, error " << GetLastError();
-    return nullptr;
-  }
-  return std::shared_ptr<void>(h, [](HANDLE held) { CloseHandle(held); });
+UniqueFile Hold(const std::wstring& file, unsigned long access, unsigned long share) {
+  UniqueFile held(CreateFileW(Ext(file).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held) ADD_FAILURE() << "cannot hold " << Show(file) << " open, error " << GetLastError();
+  return held;
 }
 
 std::string Show(std::wstring_view text) {

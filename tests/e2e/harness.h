@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "startup/handle.h"
+
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -77,8 +78,11 @@ std::wstring Fill(std::wstring pattern, const std::wstring& root);
 // way elsewhere compares equal to one whose files were moved or copied there.
 void MakeTree(const std::wstring& root, std::wstring_view entries);
 
-// Holds `file` open as another program would, until the result is reset.
-std::shared_ptr<void> HoldOpen(const std::wstring& file, unsigned long access, unsigned long share);
+// Holds `file` open as another program would, until the result is reset: by
+// default as one that still writes it, sharing reading and writing but not
+// deletion or renaming.
+UniqueFile Hold(const std::wstring& file, unsigned long access = GENERIC_READ | GENERIC_WRITE,
+                unsigned long share = FILE_SHARE_READ | FILE_SHARE_WRITE);
 
 // Shows a wide string in ASCII for failure messages: non-printable and non-ASCII
 // characters as \n, \t, \uXXXX.

@@ -60,9 +60,9 @@ TEST_F(InstanceChoice, ReachesTheLauncher) {
     std::wstring settings = root + L"\\settings\\launcher-settings.txt", layout = root + L"\\settings\\install-layout.txt";
     if (c.settings) WriteBytes(settings, c.settings);
     if (c.layout) WriteBytes(layout, c.layout);
-    std::shared_ptr<void> hold;
+    UniqueFile hold;
     if (c.held != Held::None)
-      hold = HoldOpen(c.held == Held::Settings ? settings : layout, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+      hold = Hold(c.held == Held::Settings ? settings : layout, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
 
     RunResult r = RunStub(stub, L"");
     hold.reset();

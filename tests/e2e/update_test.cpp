@@ -89,7 +89,7 @@ TEST_F(Update, BusyTargetStopsTheStartUntilReleased) {
   Stage(L"stub.bin", newerStub_);
   const std::string oldStub = ReadBytes(stub_);
   // Another program reads the file and lets others read and write it, but not delete it.
-  std::shared_ptr<void> hold = HoldOpen(Bin(L"busy.txt"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  UniqueFile hold = Hold(Bin(L"busy.txt"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
 
   RunResult r = Start();
   EXPECT_EQ(r.exitCode, 1u);

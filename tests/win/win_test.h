@@ -14,6 +14,7 @@
 
 namespace wintest {
 
+using e2e::Hold;
 using e2e::Show;
 
 inline std::vector<std::wstring> Split(std::wstring_view listing) {
@@ -51,15 +52,6 @@ inline std::string Tree(const std::wstring& root) {
     listing += L"|" + entry + (bytes.empty() ? L"" : L"=" + std::wstring(bytes.begin(), bytes.end()));
   }
   return Sorted(listing.empty() ? listing : listing.substr(1));
-}
-
-// The file as a program holds it that still writes it: by default read and write
-// access, shared for reading and writing but not for deletion or renaming.
-inline UniqueFile Hold(const std::wstring& path, DWORD access = GENERIC_READ | GENERIC_WRITE,
-                       DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
-  UniqueFile file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) ADD_FAILURE() << "cannot hold " << Show(path) << ", error " << GetLastError();
-  return file;
 }
 
 // The harness's temporary folder, which must be deletable at the end, with a
