@@ -30,7 +30,6 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t e
   UniqueFile file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return result;
-  result.opened = true;
   for (;;) {
     std::size_t had = result.bytes.size();
     result.bytes.resize(had + blockSize);

@@ -29,8 +29,9 @@ bool IsDirectory(const Path& path);
 void ShowError(const std::wstring& text);
 
 // The bytes read from a file opened for reading with read sharing only.
+// A file that cannot be opened (missing, a folder, no access, or held for
+// writing) gives no bytes and is not complete.
 struct FileBytes {
-  bool opened = false;    // false: missing, a folder, no access or held for writing
   bool complete = false;  // true: read to the end without a failed read
   std::string bytes;
 };
