@@ -13,8 +13,11 @@
 
 #include "bench.h"
 #include "install/tree_copy.h"
+#include "base/files.h"
 #include "update/journal_format.h"
 #include "update/journal_replay.h"
+
+using namespace quillmere;
 
 namespace {
 

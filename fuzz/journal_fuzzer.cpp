@@ -11,6 +11,10 @@
 
 #include "require.h"
 #include "update/journal_format.h"
+#include "base/utf8.h"
+#include "base/files.h"
+
+using namespace quillmere;
 
 namespace {
 

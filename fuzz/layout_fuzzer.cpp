@@ -7,6 +7,8 @@
 #include "install/layout_format.h"
 #include "require.h"
 
+using namespace quillmere;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::int32_t version = LayoutVersionFromText(bytes);

@@ -12,6 +12,8 @@
 #include "require.h"
 #include "startup/command_line.h"
 
+using namespace quillmere;
+
 namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }

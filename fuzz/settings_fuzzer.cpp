@@ -8,6 +8,8 @@
 #include "require.h"
 #include "settings/settings_format.h"
 
+using namespace quillmere;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::wstring_view name = InstanceNameFromSettings(bytes);

@@ -10,6 +10,8 @@
 #include "require.h"
 #include "update/stub_image.h"
 
+using namespace quillmere;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view header(reinterpret_cast<const char*>(data), size);
   bool looksRight = LooksLikeWindowsX64Program(header);

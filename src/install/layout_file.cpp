@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include "base/files.h"
+#include "base/handle.h"
+#include "base/system_path.h"
 #include "install/layout_format.h"
-#include "startup/handle.h"
-#include "startup/system_path.h"
+
+namespace quillmere {
 
 namespace {
 constexpr wchar_t kLayoutFile[] = L"settings\\install-layout.txt";
@@ -28,3 +31,5 @@ bool WriteInstallLayoutFile(const Path& installRoot) {
                       static_cast<DWORD>(kCurrentLayoutFileText.size()), &written, nullptr);
   return ok && written == kCurrentLayoutFileText.size();
 }
+
+}  // namespace quillmere

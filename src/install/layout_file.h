@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // The recorded layout version; 1 whenever the file is missing, unreadable or
 // does not begin with a number.
@@ -11,3 +13,5 @@ std::int32_t ReadInstallLayoutVersion(const Path& installRoot);
 
 // Records the current layout. True when the file was created and both bytes written.
 bool WriteInstallLayoutFile(const Path& installRoot);
+
+}  // namespace quillmere

@@ -1,5 +1,7 @@
 #include "install/layout_format.h"
 
+namespace quillmere {
+
 std::int32_t LayoutVersionFromText(std::string_view bytes) {
   std::uint32_t value = 0;
   bool seenDigit = false;
@@ -15,3 +17,5 @@ std::int32_t LayoutVersionFromText(std::string_view bytes) {
   }
   return seenDigit ? static_cast<std::int32_t>(value) : 1;
 }
+
+}  // namespace quillmere

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include "base/files.h"
+#include "base/system_path.h"
+#include "install/install_root_rules.h"
 #include "install/layout_file.h"
-#include "startup/instance_root.h"
-#include "startup/system_path.h"
+
+namespace quillmere {
 
 namespace {
 
@@ -12,9 +15,6 @@ namespace {
 bool Move(const Path& from, const Path& to) {
   return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), 0);
 }
-
-// A folder that exists already is fine; a later test decides.
-void CreateFolder(const Path& path) { CreateDirectoryW(SystemPath(path).c_str(), nullptr); }
 
 }  // namespace
 
@@ -60,3 +60,5 @@ std::int32_t MigrateInstallLayout(const Path& installRoot) {
   if (succeeded) WriteInstallLayoutFile(installRoot);
   return kCurrentLayoutVersion;
 }
+
+}  // namespace quillmere

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // Moves content, logs and settings\openmw.cfg of the first layout under
 // <install root>\live, gives dev its settings and logs folders, and records the
@@ -12,3 +14,5 @@
 // force: the recorded one when it is already current, 2 once
 // <install root>\live\content exists, else 1.
 std::int32_t MigrateInstallLayout(const Path& installRoot);
+
+}  // namespace quillmere

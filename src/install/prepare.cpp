@@ -2,18 +2,19 @@
 
 #include <windows.h>
 
+#include "base/files.h"
+#include "base/handle.h"
+#include "base/system_path.h"
 #include "install/tree_check.h"
 #include "install/tree_copy.h"
-#include "startup/handle.h"
-#include "startup/system_path.h"
+
+namespace quillmere {
 
 namespace {
 
 // Stands in an instance root while it is being filled: a fill that was cut off
 // after the required items existed is still finished by the next start.
 constexpr wchar_t kFillMark[] = L".quillmere-filling";
-
-void CreateFolder(const Path& path) { CreateDirectoryW(SystemPath(path).c_str(), nullptr); }
 
 }  // namespace
 
@@ -38,3 +39,5 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
            JoinPath(instanceRoot, L"content\\resources"));
   DeleteFileW(SystemPath(mark).c_str());
 }
+
+}  // namespace quillmere

@@ -3,10 +3,14 @@
 
 #include <string_view>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // Fills <install root>\<instance name> from the other instance when it is
 // incomplete or a fill of it was cut off: creates its folders and copies the
 // other instance's content\bin and content\resources without replacing any
 // file. Reports nothing; a missing program shows when it is looked for.
 void PrepareInstance(const Path& installRoot, std::wstring_view instanceName);
+
+}  // namespace quillmere

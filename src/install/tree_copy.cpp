@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
-#include "startup/handle.h"
-#include "startup/system_path.h"
+#include "base/files.h"
+#include "base/handle.h"
+#include "base/system_path.h"
+
+namespace quillmere {
 
 namespace {
 
@@ -56,3 +59,5 @@ void CopyTree(const Path& source, const Path& target) {
     }
   } while (FindNextFileW(find.get(), &entry));
 }
+
+}  // namespace quillmere

@@ -3,7 +3,9 @@
 
 #include <string_view>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // A file being copied stands under this name in its target folder until it is
 // whole and renamed into place.
@@ -13,3 +15,5 @@ inline constexpr std::wstring_view kPartialCopyName = L".quillmere-partial";
 // target lacks. Best effort: nothing stops the walk and nothing is reported.
 // Links to directories are neither followed nor copied.
 void CopyTree(const Path& source, const Path& target);
+
+}  // namespace quillmere

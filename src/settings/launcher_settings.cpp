@@ -1,9 +1,14 @@
 #include "settings/launcher_settings.h"
 
+#include "base/files.h"
 #include "settings/settings_format.h"
+
+namespace quillmere {
 
 std::wstring ReadInstanceName(const Path& installRoot) {
   // The bytes read before a failed read are still searched.
   FileBytes file = ReadFileBytes(JoinPath(installRoot, L"settings\\launcher-settings.txt"), 4096);
   return std::wstring(InstanceNameFromSettings(file.bytes));
 }
+
+}  // namespace quillmere

@@ -3,8 +3,12 @@
 
 #include <string>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // "live" or "dev", read from <install root>\settings\launcher-settings.txt.
 // Never fails: a missing, unreadable or unrecognised file means "live".
 std::wstring ReadInstanceName(const Path& installRoot);
+
+}  // namespace quillmere

@@ -1,6 +1,8 @@
 #include "settings/settings_format.h"
 
-#include "startup/text_lines.h"
+#include "base/text_lines.h"
+
+namespace quillmere {
 
 std::wstring_view InstanceNameFromSettings(std::string_view bytes) {
   constexpr std::string_view kServerKey = "server=";
@@ -12,3 +14,5 @@ std::wstring_view InstanceNameFromSettings(std::string_view bytes) {
   });
   return dev ? L"dev" : L"live";
 }
+
+}  // namespace quillmere

@@ -1,5 +1,7 @@
 #include "startup/command_line.h"
 
+namespace quillmere {
+
 std::wstring QuoteArgument(std::wstring_view argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring_view::npos) {
     return std::wstring(argument);
@@ -55,3 +57,5 @@ void AppendChildOptions(std::wstring& commandLine, const Path& instanceRoot,
   commandLine += L" --resources ";
   commandLine += QuoteArgument(resourcesDir);
 }
+
+}  // namespace quillmere

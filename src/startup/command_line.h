@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // The argument as it must stand in a command line: unchanged when it is not
 // empty and holds no blank, tab or double quote; otherwise enclosed in double
@@ -25,3 +27,5 @@ void AppendQuotedArguments(std::wstring& commandLine, std::span<const wchar_t* c
 // Appends the three options the child program always gets, after everything else.
 void AppendChildOptions(std::wstring& commandLine, const Path& instanceRoot,
                         const Path& installRoot, const Path& resourcesDir);
+
+}  // namespace quillmere

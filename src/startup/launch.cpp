@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "install/install_root.h"
+#include "base/files.h"
+#include "base/handle.h"
+#include "install/install_root_rules.h"
 #include "startup/command_line.h"
-#include "startup/handle.h"
-#include "startup/instance_root.h"
+
+namespace quillmere {
 
 namespace {
 
@@ -84,3 +86,5 @@ ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,
   GetExitCodeProcess(started.process.get(), &exitCode);
   return {true, exitCode};
 }
+
+}  // namespace quillmere

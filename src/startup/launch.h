@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // Appends one blank and the quoted argument for each of the stub's own
 // arguments, read afresh from the process command line. The program name is
@@ -40,3 +42,5 @@ struct ChildRun {
 // Starts the program, waits for it without a time limit and gives its exit code.
 ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,
                          const Path& workingDirectory);
+
+}  // namespace quillmere

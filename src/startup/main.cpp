@@ -1,8 +1,8 @@
 // Quillmere.exe: puts the game's folder in order and hands over to the launcher.
 #include <windows.h>
 
-#include "startup/start_up.h"
+#include "startup/sequence.h"
 
 // The parameters are not used: the stub's own arguments are read from the
 // process command line, so they reach the started program split and quoted anew.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunStartUp(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return quillmere::RunStartupSequence(); }

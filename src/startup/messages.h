@@ -3,7 +3,9 @@
 
 #include <string>
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 inline constexpr wchar_t kMessageCaption[] = L"Vellmarrow: Quillmere";
 
@@ -21,3 +23,5 @@ std::wstring MissingPartMessage(const Path& expected);
 
 inline constexpr int kExitAfterRelaunch = 0;
 inline constexpr int kExitAfterMessage = 1;
+
+}  // namespace quillmere

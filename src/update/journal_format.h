@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quillmere {
+
 struct JournalEntry {
   std::wstring stagedName;  // exactly as written
   std::wstring targetPath;  // with every "/" turned into "\"
@@ -27,6 +29,4 @@ std::vector<JournalEntry> ParseUpdateJournal(std::string_view bytes);
 // separate components.
 bool IsContainedRelativePath(std::wstring_view path);
 
-// Strict UTF-8 to UTF-16: false for overlong forms, surrogates, code points past
-// U+10FFFF and cut sequences.
-bool DecodeUtf8(std::string_view bytes, std::wstring& out);
+}  // namespace quillmere

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
-#include "startup/system_path.h"
+#include "base/files.h"
+#include "base/system_path.h"
 #include "update/journal_format.h"
+
+namespace quillmere {
 
 bool ReplayUpdateJournal(const Path& instanceRoot) {
   Path journal = JoinPath(instanceRoot, L"content\\cache\\update-journal.txt");
@@ -29,3 +32,5 @@ bool ReplayUpdateJournal(const Path& instanceRoot) {
   if (allMovesSucceeded) DeleteFileW(SystemPath(journal).c_str());
   return allMovesSucceeded;
 }
+
+}  // namespace quillmere

@@ -4,10 +4,12 @@
 
 #include <cstring>
 
-#include "install/install_root.h"
-#include "startup/handle.h"
-#include "startup/system_path.h"
+#include "base/files.h"
+#include "base/handle.h"
+#include "base/system_path.h"
 #include "update/stub_image.h"
+
+namespace quillmere {
 
 namespace {
 
@@ -104,3 +106,5 @@ bool SwapInStubCopy(const Path& own) {
   Delete(fresh);
   return false;
 }
+
+}  // namespace quillmere

@@ -1,7 +1,9 @@
 // Replacing the stub's own executable with a newer copy that waits in the folder.
 #pragma once
 
-#include "startup/common.h"
+#include "base/path.h"
+
+namespace quillmere {
 
 // True when both files could be opened and their contents differ (or a size
 // query or read failed); false when they are equal or either cannot be opened.
@@ -20,3 +22,5 @@ bool ReplaceStubFile(const Path& own, const Path& installRoot, const Path& insta
 // <own>.old. When the copy cannot take its place (an antivirus may have taken it
 // away meanwhile), <own> is moved back. True when <own> is now the copy.
 bool SwapInStubCopy(const Path& own);
+
+}  // namespace quillmere

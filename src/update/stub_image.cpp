@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace quillmere {
+
 namespace {
 std::uint32_t LittleEndian(std::string_view bytes, std::size_t at, std::size_t width) {
   std::uint32_t value = 0;
@@ -22,3 +24,5 @@ bool LooksLikeWindowsX64Program(std::string_view header) {
   return header.substr(pe, 4) == std::string_view("PE\0\0", 4) &&
          LittleEndian(header, pe + kOptionalMagicAt, 2) == kPe32PlusMagic;
 }
+
+}  // namespace quillmere

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string_view>
 
+namespace quillmere {
+
 // How many leading bytes LooksLikeWindowsX64Program wants to see.
 inline constexpr std::size_t kStubHeaderBytes = 4096;
 
@@ -11,3 +13,5 @@ inline constexpr std::size_t kStubHeaderBytes = 4096;
 // whose PE header, wherever e_lfanew puts it within `header`, carries the PE32+
 // optional-header magic. A damaged or truncated download fails this.
 bool LooksLikeWindowsX64Program(std::string_view header);
+
+}  // namespace quillmere

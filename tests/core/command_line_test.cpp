@@ -5,6 +5,8 @@
 #include "startup/command_line.h"
 #include "startup/messages.h"
 
+using namespace quillmere;
+
 namespace {
 
 TEST(QuoteArgument, QuotesOnlyWhatTheSplitterWouldBreak) {

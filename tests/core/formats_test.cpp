@@ -6,6 +6,8 @@
 #include "settings/settings_format.h"
 #include "update/stub_image.h"
 
+using namespace quillmere;
+
 namespace {
 
 using namespace std::string_literals;

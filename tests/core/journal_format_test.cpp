@@ -4,6 +4,10 @@
 #include <vector>
 
 #include "update/journal_format.h"
+#include "base/utf8.h"
+#include "base/files.h"
+
+using namespace quillmere;
 
 namespace {
 

@@ -3,8 +3,10 @@
 #include <string>
 
 #include "install/install_root_rules.h"
-#include "startup/instance_root.h"
-#include "startup/system_path.h"
+#include "install/install_root_rules.h"
+#include "base/system_path.h"
+
+using namespace quillmere;
 
 namespace {
 

@@ -5,13 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include "startup/handle.h"
+#include "base/handle.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+using namespace quillmere;
 
 namespace e2e {
 

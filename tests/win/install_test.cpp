@@ -6,6 +6,8 @@
 
 #include <winioctl.h>  // after <windows.h>, which win_test.h brings
 
+using namespace quillmere;
+
 namespace {
 
 using namespace wintest;

@@ -3,6 +3,8 @@
 #include "update/self_replace.h"
 #include "win_test.h"
 
+using namespace quillmere;
+
 namespace {
 
 using namespace wintest;

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "harness.h"
-#include "startup/handle.h"
+#include "base/handle.h"
+
+using namespace quillmere;
 
 namespace wintest {
 

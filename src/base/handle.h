@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace quillmere {
+
 template <BOOL(WINAPI* Close)(HANDLE), bool kNullIsOnlyInvalid>
 class UniqueHandle {
  public:
@@ -40,3 +42,5 @@ class UniqueHandle {
 using UniqueFile = UniqueHandle<CloseHandle, false>;
 using UniqueFind = UniqueHandle<FindClose, false>;
 using UniqueProcessHandle = UniqueHandle<CloseHandle, true>;
+
+}  // namespace quillmere

@@ -1,17 +1,29 @@
-#include "startup/start_up.h"
+#include "startup/sequence.h"
+
+#include <windows.h>
 
 #include "install/install_root.h"
+#include "install/install_root_rules.h"
 #include "install/layout_file.h"
 #include "install/migration.h"
 #include "install/prepare.h"
 #include "settings/launcher_settings.h"
-#include "startup/instance_root.h"
 #include "startup/launch.h"
 #include "startup/messages.h"
 #include "update/journal_replay.h"
 #include "update/self_replace.h"
 
-int RunStartUp() {
+namespace quillmere {
+namespace {
+
+// The only way the stub speaks to the player.
+void ShowError(const std::wstring& text) {
+  MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int RunStartupSequence() {
   Path installRoot = FindInstallRoot();
   if (installRoot.empty()) {
     ShowError(kMessageNoInstallRoot);
@@ -56,3 +68,5 @@ int RunStartUp() {
   // All 32 bits come back unchanged, exception codes included.
   return static_cast<int>(run.exitCode);
 }
+
+}  // namespace quillmere

@@ -1,32 +1,22 @@
-// Declarations shared by every part of the stub: the path type, how paths are
-// joined, the two attribute tests, whole-file reading and the one message box.
+// The file-system calls that every part of the stub shares.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
-// An absolute Windows path without a trailing backslash. Nothing is normalised,
-// resolved or limited in length.
-using Path = std::wstring;
+#include "base/path.h"
 
-// base + "\" + relative: the only way paths grow.
-inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
-  Path joined;
-  joined.reserve(base.size() + 1 + relative.size());
-  joined.append(base).push_back(L'\\');
-  joined.append(relative);
-  return joined;
-}
+namespace quillmere {
 
 // One attribute query each, nothing cached: a path that fails one test is
 // missing or is of the other kind.
 bool IsFile(const Path& path);
 bool IsDirectory(const Path& path);
 
-// Shows one error message to the player. Only the start-up sequence calls it.
-void ShowError(const std::wstring& text);
+// Creates one folder level. A folder that exists already is fine, and a real
+// failure shows in whatever test comes next, so the result is not returned.
+void CreateFolder(const Path& path);
 
 // The bytes read from a file opened for reading with read sharing only.
 // A file that cannot be opened (missing, a folder, no access, or held for
@@ -40,3 +30,8 @@ struct FileBytes {
 // more than `enough` bytes have been collected. The handle is closed on return.
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize,
                         std::size_t enough = static_cast<std::size_t>(-1));
+
+// The full path of the running executable, or empty when the system cannot give it.
+Path GetExecutablePath();
+
+}  // namespace quillmere

@@ -1,4 +1,6 @@
-#include "startup/system_path.h"
+#include "base/system_path.h"
+
+namespace quillmere {
 
 namespace {
 
@@ -27,3 +29,5 @@ std::wstring SystemPath(std::wstring_view path) {
   for (wchar_t c : rest) result.push_back(c == L'/' ? L'\\' : c);
   return result;
 }
+
+}  // namespace quillmere

@@ -1,11 +1,11 @@
-#include "startup/common.h"
+#include "base/files.h"
 
 #include <windows.h>
 
-#include "startup/handle.h"
-#include "startup/messages.h"
-#include "startup/system_path.h"
+#include "base/handle.h"
+#include "base/system_path.h"
 
+namespace quillmere {
 namespace {
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 }  // namespace
@@ -20,9 +20,7 @@ bool IsDirectory(const Path& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void ShowError(const std::wstring& text) {
-  MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR);
-}
+void CreateFolder(const Path& path) { CreateDirectoryW(SystemPath(path).c_str(), nullptr); }
 
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t enough) {
   FileBytes result;
@@ -44,3 +42,21 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t e
     if (result.bytes.size() > enough) return result;
   }
 }
+
+Path GetExecutablePath() {
+  Path buffer(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+    if (length == 0) return Path();
+    if (length == size && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+      // The path was cut: try again with twice the room.
+      buffer.assign(buffer.size() * 2, L'\0');
+      continue;
+    }
+    buffer.resize(length);
+    return buffer;
+  }
+}
+
+}  // namespace quillmere

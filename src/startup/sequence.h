@@ -1,6 +1,10 @@
 // The one pass that a start of the stub makes.
 #pragma once
 
+namespace quillmere {
+
 // Puts the folder in order, starts the launcher or the client, waits for it and
 // returns the exit code for the process. The only place that shows messages.
-int RunStartUp();
+int RunStartupSequence();
+
+}  // namespace quillmere

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+namespace quillmere {
+
 // Removes every trailing CR and blank, in any mix, so CRLF endings and trailing
 // blanks do no harm. Tabs and leading bytes are kept.
 std::string_view TrimLineEnd(std::string_view line);
@@ -20,3 +22,5 @@ void ForEachTrimmedLine(std::string_view bytes, Visit&& visit) {
     position = end + 1;
   }
 }
+
+}  // namespace quillmere

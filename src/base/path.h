@@ -1,0 +1,21 @@
+// The path type and the one way paths grow.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillmere {
+
+// An absolute Windows path without a trailing backslash.
+using Path = std::wstring;
+
+// base + "\" + relative.
+inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
+  Path joined;
+  joined.reserve(base.size() + 1 + relative.size());
+  joined.append(base).push_back(L'\\');
+  joined.append(relative);
+  return joined;
+}
+
+}  // namespace quillmere
