@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/install-deps.sh
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target Quillmere quillmere_probe
+cmake --build --preset windows --target Quillmere probe
 mkdir -p dist
 cp build/windows/Quillmere.exe dist/Quillmere.exe
 (cd dist && sha256sum Quillmere.exe >Quillmere.exe.sha256)
@@ -19,7 +19,7 @@ work=$(mktemp -d /tmp/quillmere-demo.XXXXXX)
 game="$work/My Game"
 mkdir -p "$game/content/bin" "$game/content/resources/vfs" "$game/logs" "$game/settings"
 cp dist/Quillmere.exe "$game/"
-cp build/windows/tests/e2e/quillmere_probe.exe "$game/content/bin/QuillmereLauncher.exe"
+cp build/windows/tests/probe.exe "$game/content/bin/QuillmereLauncher.exe"
 printf 'defaults' >"$game/content/bin/defaults.bin"
 printf 'data=vfs\n' >"$game/settings/openmw.cfg"
 printf 'server=live\r\n' >"$game/settings/launcher-settings.txt"
@@ -43,10 +43,11 @@ echo "Install folder after the start (migrated to the current layout):"
 show_tree
 echo
 if [[ -s "$record" ]]; then
-  # The probe's record: UTF-16 fields, each ended by a zero character.
+  # The probe's record: its path, command line and working folder, as UTF-16
+  # fields each ended by a zero character.
   mapfile -t fields < <(iconv -f UTF-16LE -t UTF-8 "$record" | tr '\0' '\n')
   echo "The launcher was started:"
-  echo "  program:           ${fields[3]}"
+  echo "  program:           ${fields[0]}"
   echo "  command line:      ${fields[1]}"
   echo "  working directory: ${fields[2]}"
 else

@@ -6,7 +6,6 @@ packages=(
   cmake ninja-build                                     # the build
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64  # the Windows cross compiler
   wine64 wine                                           # runs the Windows programs and tests
-  googletest                                            # built from source for both targets
   icoutils binutils                                     # read the built exe's resources and DLL names
   clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
 )

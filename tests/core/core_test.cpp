@@ -1,0 +1,116 @@
+// The portable core against the tables beside this file. A row is the expected
+// result, then one or more cases separated by blanks, written as tests/text.h tells.
+//
+//   core_test TABLE [STUB]           checks a table (the image table changes STUB)
+//   core_test --seeds DIR [STUB]     writes every case, and STUB, as seeds for the fuzzer
+//   core_test quoting                (Windows) quoting against the system's splitter
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "../text.h"
+#include "install/layout_format.h"
+#include "settings/settings_format.h"
+#include "startup/command_line.h"
+#include "update/journal_format.h"
+#include "update/stub_image.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+namespace {
+using namespace quillmere;
+
+std::string stub;
+
+// Printable: blanks and bytes outside ASCII as \xHH, wider characters as \uHHHH.
+std::string Show(std::wstring_view text) {
+  std::string out;
+  for (wchar_t c : text) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, c > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(c));
+    out += c > 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
+  }
+  return out;
+}
+
+// The stub with one field of its headers overwritten ("field=value"), or cut ("cut=N").
+std::string Patched(const std::string& patch) {
+  auto u16 = [](std::size_t at) { return static_cast<std::size_t>(stub[at] & 0xFF | (stub[at + 1] & 0xFF) << 8); };
+  std::size_t pe = u16(0x3C), last = pe + 24 + u16(pe + 20) + 40 * (u16(pe + 6) - 1);
+  const struct { const char* name; std::size_t at, size; } fields[] = {
+      {"mz", 0, 2}, {"lfanew", 0x3C, 4}, {"signature", pe, 4}, {"machine", pe + 4, 2}, {"flags", pe + 22, 2},
+      {"magic", pe + 24, 2}, {"subsystem", pe + 92, 2}, {"lastsize", last + 16, 4}, {"lastoffset", last + 20, 4}};
+  std::string image = stub;
+  if (patch.empty()) return image;
+  std::size_t equals = patch.find('='), value = std::stoul(patch.substr(equals + 1), nullptr, 0);
+  if (patch.starts_with("cut=")) image.resize(value);
+  for (const auto& [name, at, size] : fields) {
+    for (std::size_t k = 0; patch.substr(0, equals) == name && k < size; ++k) image[at + k] = static_cast<char>(value >> 8 * k);
+  }
+  return image;
+}
+
+std::string Check(const std::string& table, const std::string& input) {
+  if (table == "settings") return Show(InstanceNameFromSettings(input));
+  if (table == "layout") return std::to_string(LayoutVersionFromText(input));
+  if (table == "image") return LooksLikeWindowsX64Program(Patched(input).substr(0, kStubHeaderBytes)) ? "yes" : "no";
+  std::string out;
+  for (const JournalEntry& entry : ParseUpdateJournal(input)) out += (out.empty() ? "" : ";") + Show(entry.stagedName + L"|" + entry.targetPath);
+  return out.empty() ? "-" : out;
+}
+
+#ifdef _WIN32
+// Every argument of up to six characters from a, blank, tab, quote and backslash,
+// twice on one line, must come back from CommandLineToArgvW unchanged; and whether a
+// line holds arguments must agree with it.
+int CheckQuoting() {
+  int failures = 0, count = 0;
+  std::vector<std::wstring> arguments = {L""};
+  for (std::size_t i = 0; arguments[i].size() < 6; ++i) {
+    for (wchar_t c : std::wstring(L"a \t\"\\")) arguments.push_back(arguments[i] + c);
+  }
+  for (const std::wstring& argument : arguments) {
+    wchar_t** split = CommandLineToArgvW((L"p " + QuoteArgument(argument) + L" " + QuoteArgument(argument)).c_str(), &count);
+    bool quoted = count == 3 && argument == split[1] && argument == split[2];
+    LocalFree(split);
+    LocalFree(CommandLineToArgvW(argument.c_str(), &count));
+    bool told = HasArgumentsAfterProgramName(argument) == (count > 1);
+    if (!quoted || !told) std::printf("FAIL %s: %s\n", quoted ? "holds arguments" : "quoted", Show(argument).c_str()), ++failures;
+  }
+  return failures;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string path = argc > 1 ? argv[1] : "", folder = __FILE__;
+#ifdef _WIN32
+  if (path == "quoting") return CheckQuoting() != 0;
+#endif
+  bool seeds = path == "--seeds";
+  if (argc > 2 + seeds) stub.assign(std::istreambuf_iterator<char>(std::ifstream(argv[2 + seeds], std::ios::binary).rdbuf()), {});
+  if (seeds) std::ofstream(std::string(argv[2]) + "/image", std::ios::binary) << 'i' << stub.substr(0, kStubHeaderBytes);
+  int failures = 0, cases = 0;
+  for (std::string table : seeds ? std::vector<std::string>{"settings", "layout", "journal"} : std::vector{path}) {
+    if (seeds) table = folder.substr(0, folder.find_last_of("/\\") + 1) + table + ".txt";
+    std::ifstream in(table);
+    table = table.substr(table.find_last_of("/\\") + 1, table.rfind('.') - table.find_last_of("/\\") - 1);
+    if (!in) return std::printf("cannot read the table %s\n", path.c_str()), 2;
+    for (std::string line, want, input; std::getline(in, line);) {
+      std::istringstream row(line);
+      if (!(row >> want) || want[0] == '#') continue;
+      for (bool any = false; (row >> input) || !any; any = true, input.clear()) {
+        if (table != "image") input = Unescape(input);
+        if (seeds) std::ofstream(std::string(argv[2]) + "/" + table + std::to_string(++cases), std::ios::binary) << table[0] << input;
+        else if (std::string got = Check(table, input); got != want)
+          std::printf("FAIL %s: %s\n  want %s\n  got  %s\n", table.c_str(), Show(std::wstring(input.begin(), input.end())).c_str(), want.c_str(), got.c_str()), ++failures;
+      }
+    }
+  }
+  return failures != 0;
+}
