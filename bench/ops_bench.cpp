@@ -197,7 +197,7 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
       {"CopyFileW loop", reset, [&] { CopyLoop(source, target, false); return true; }, complete},
       {"CopyFileW to a temporary name + MoveFileExW loop", reset,
        [&] { CopyLoop(source, target, true); return true; }, complete},
-      {"CopyTree (stub)", reset, [&] { CopyTree(source, target); return true; }, complete},
+      {"CopyTree (stub)", reset, [&] { return CopyTree(source, target, target + L".partial"); }, complete},
       {"xcopy /E /I", reset,
        [&] { return RunTool(L"xcopy.exe " + quoted(source) + L" " + quoted(target) + L" /E /I") == 0; },
        complete},

@@ -3,7 +3,7 @@
 # Several tests may start at once (ctest -j), so the set-up is serialised.
 set -e
 : "${WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/quillmere/wineprefix}"
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/.quillmere-ready" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     (

@@ -2,13 +2,32 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/handle.h"
-#include "base/system_path.h"
 
 namespace quillmere {
 namespace {
+
+// CreateDirectoryW keeps room for an 8.3 name below MAX_PATH, so it has the
+// tightest of the classic limits.
+constexpr std::size_t kLongestClassicPath = 247;
+
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
+
+UniqueFile OpenToIdentify(const Path& path) {
+  return UniqueFile(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 }  // namespace
+
+std::wstring SystemPath(const Path& path) {
+  if (path.size() <= kLongestClassicPath) return path;
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  return full.empty() ? path : ExtendedLengthPath(full);
+}
 
 bool IsFile(const Path& path) {
   DWORD attributes = AttributesOf(path);
@@ -20,9 +39,28 @@ bool IsDirectory(const Path& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool Exists(const Path& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
+
 void CreateFolder(const Path& path) { CreateDirectoryW(SystemPath(path).c_str(), nullptr); }
 
-FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t enough) {
+void RemoveFile(const Path& path) {
+  // Clearing the attributes fails for a file that is not there, which spares the
+  // deletion: the usual case costs one call.
+  std::wstring system = SystemPath(path);
+  if (SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL)) DeleteFileW(system.c_str());
+}
+
+bool IsSameFile(const Path& a, const Path& b) {
+  UniqueFile fileA = OpenToIdentify(a), fileB = OpenToIdentify(b);
+  BY_HANDLE_FILE_INFORMATION infoA, infoB;
+  return fileA && fileB && GetFileInformationByHandle(fileA.get(), &infoA) &&
+         GetFileInformationByHandle(fileB.get(), &infoB) &&
+         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit,
+                        bool (*enough)(std::string_view bytes, std::size_t lastBlock)) {
   FileBytes result;
   // Read sharing only: a file that another program is still writing is not read.
   UniqueFile file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -30,16 +68,18 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t e
   if (!file) return result;
   for (;;) {
     std::size_t had = result.bytes.size();
-    result.bytes.resize(had + blockSize);
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(blockSize, limit - had));
+    if (want == 0) return result;
+    result.bytes.resize(had + want);
     DWORD read = 0;
-    BOOL ok = ReadFile(file.get(), result.bytes.data() + had, blockSize, &read, nullptr);
+    BOOL ok = ReadFile(file.get(), result.bytes.data() + had, want, &read, nullptr);
     result.bytes.resize(had + (ok ? read : 0));
     if (!ok) return result;
     if (read == 0) {
       result.complete = true;
       return result;
     }
-    if (result.bytes.size() > enough) return result;
+    if (enough && enough(result.bytes, had)) return result;
   }
 }
 

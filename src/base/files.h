@@ -4,19 +4,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/path.h"
 
 namespace quillmere {
 
+// The form of `path` to hand to the system: unchanged while it is short enough for
+// every classic call, else normalised as those calls would (a doubled "\" or a
+// trailing dot leads to the same file at any depth) and in its extended-length form.
+std::wstring SystemPath(const Path& path);
+
 // One attribute query each, nothing cached: a path that fails one test is
 // missing or is of the other kind.
 bool IsFile(const Path& path);
 bool IsDirectory(const Path& path);
+bool Exists(const Path& path);
 
 // Creates one folder level. A folder that exists already is fine, and a real
 // failure shows in whatever test comes next, so the result is not returned.
 void CreateFolder(const Path& path);
+
+// Deletes a file, read-only or not. Whether it is gone shows in the next test.
+void RemoveFile(const Path& path);
+
+// Whether both paths lead to one file (one may be the running executable).
+bool IsSameFile(const Path& a, const Path& b);
 
 // The bytes read from a file opened for reading with read sharing only.
 // A file that cannot be opened (missing, a folder, no access, or held for
@@ -26,10 +39,11 @@ struct FileBytes {
   std::string bytes;
 };
 
-// Reads the file in blocks of `blockSize` bytes until the end, a failed read, or
-// more than `enough` bytes have been collected. The handle is closed on return.
-FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize,
-                        std::size_t enough = static_cast<std::size_t>(-1));
+// Reads the file in blocks of `blockSize` bytes until its end, a failed read,
+// `limit` bytes, or `enough` finds what it needs: it is given the bytes read so far
+// and where the last block began. The handle is closed on return.
+FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit = SIZE_MAX,
+                        bool (*enough)(std::string_view bytes, std::size_t lastBlock) = nullptr);
 
 // The full path of the running executable, or empty when the system cannot give it.
 Path GetExecutablePath();

@@ -18,4 +18,9 @@ inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
   return joined;
 }
 
+// The extended-length form of a full, normalised path: "\\?\C:\..." or
+// "\\?\UNC\server\share\...". Paths that are already extended or name a device
+// ("\\?\...", "\\.\...") come back unchanged.
+std::wstring ExtendedLengthPath(std::wstring_view fullPath);
+
 }  // namespace quillmere

@@ -8,6 +8,13 @@ Path InstallRootOf(std::wstring_view executablePath) {
   return Path(executablePath.substr(0, last));
 }
 
+Path EnclosingInstallRoot(const Path& folder) {
+  Path above = InstallRootOf(folder);
+  std::wstring name = folder.substr(above.empty() ? 0 : above.size() + 1);
+  for (wchar_t& c : name) c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+  return name == L"live" || name == L"dev" ? above : Path();
+}
+
 Path InstanceRootFor(const Path& installRoot, std::wstring_view instanceName,
                      std::int32_t layoutVersion) {
   if (IsCurrentLayout(layoutVersion)) return JoinPath(installRoot, instanceName);

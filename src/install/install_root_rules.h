@@ -12,6 +12,11 @@ namespace quillmere {
 // none. Forward slashes are not separators here.
 Path InstallRootOf(std::wstring_view executablePath);
 
+// The folder above `folder` when `folder` is named like an instance ("live" or
+// "dev", in any case), else empty: a stub started there may stand inside an
+// instance of the current layout.
+Path EnclosingInstallRoot(const Path& folder);
+
 inline constexpr std::int32_t kCurrentLayoutVersion = 2;
 
 inline bool IsCurrentLayout(std::int32_t layoutVersion) {

@@ -4,7 +4,6 @@
 
 #include "base/files.h"
 #include "base/handle.h"
-#include "base/system_path.h"
 #include "install/layout_format.h"
 
 namespace quillmere {
@@ -14,9 +13,8 @@ constexpr wchar_t kLayoutFile[] = L"settings\\install-layout.txt";
 }  // namespace
 
 std::int32_t ReadInstallLayoutVersion(const Path& installRoot) {
-  // Only the beginning matters: a file of up to 32 bytes is read whole, of a
-  // longer one only the first 64 bytes are looked at.
-  return LayoutVersionFromText(ReadFileBytes(JoinPath(installRoot, kLayoutFile), 64, 32).bytes);
+  // Only the beginning matters: no more than the first 64 bytes are looked at.
+  return LayoutVersionFromText(ReadFileBytes(JoinPath(installRoot, kLayoutFile), 64, 64).bytes);
 }
 
 bool WriteInstallLayoutFile(const Path& installRoot) {

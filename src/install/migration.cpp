@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "base/files.h"
-#include "base/system_path.h"
 #include "install/install_root_rules.h"
 #include "install/layout_file.h"
 

@@ -2,26 +2,38 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "base/files.h"
 #include "base/handle.h"
-#include "base/system_path.h"
 #include "install/tree_check.h"
 #include "install/tree_copy.h"
 
 namespace quillmere {
-
 namespace {
 
-// Stands in an instance root while it is being filled: a fill that was cut off
-// after the required items existed is still finished by the next start.
-constexpr wchar_t kFillMark[] = L".quillmere-filling";
+// Stands in an instance root while it is being filled, and holds the copies in
+// progress, each named after the process that makes it. An instance that carries
+// it counts as incomplete, so a fill that was cut off or missed a file is finished
+// by a later start. (Earlier stubs made it a file.)
+constexpr wchar_t kFillFolder[] = L".quillmere-filling";
+
+// Removes the copies that fills which were cut off left behind; a copy that another
+// stub is still writing is in use and stays.
+void RemoveLeftovers(const Path& folder) {
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folder, L"*")).c_str(), &entry));
+  for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) RemoveFile(JoinPath(folder, entry.cFileName));
+  }
+}
 
 }  // namespace
 
 void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   Path instanceRoot = JoinPath(installRoot, instanceName);
-  Path mark = JoinPath(instanceRoot, kFillMark);
-  if (IsInstanceTreeComplete(instanceRoot) && !IsFile(mark)) return;
+  Path fill = JoinPath(instanceRoot, kFillFolder);
+  if (IsInstanceTreeComplete(instanceRoot) && !Exists(fill)) return;
 
   Path sourceRoot = JoinPath(installRoot, instanceName == L"live" ? L"dev" : L"live");
   Path sourceBin = JoinPath(sourceRoot, L"content\\bin");
@@ -31,13 +43,17 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(JoinPath(instanceRoot, L"content"));
   CreateFolder(JoinPath(instanceRoot, L"logs"));
   CreateFolder(JoinPath(instanceRoot, L"settings"));
-  UniqueFile(CreateFileW(SystemPath(mark).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  RemoveFile(fill);
+  CreateFolder(fill);
+  RemoveLeftovers(fill);
 
-  CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"));
-  CopyTree(JoinPath(sourceRoot, L"content\\resources"),
-           JoinPath(instanceRoot, L"content\\resources"));
-  DeleteFileW(SystemPath(mark).c_str());
+  Path scratch = JoinPath(fill, std::to_wstring(GetCurrentProcessId()));
+  bool inPlace = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch);
+  inPlace = CopyTree(JoinPath(sourceRoot, L"content\\resources"), JoinPath(instanceRoot, L"content\\resources"), scratch) &&
+            inPlace;
+  // Fails while another stub still copies into the instance: the last one to finish
+  // removes it.
+  if (inPlace) RemoveDirectoryW(SystemPath(fill).c_str());
 }
 
 }  // namespace quillmere

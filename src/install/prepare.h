@@ -8,9 +8,10 @@
 namespace quillmere {
 
 // Fills <install root>\<instance name> from the other instance when it is
-// incomplete or a fill of it was cut off: creates its folders and copies the
-// other instance's content\bin and content\resources without replacing any
-// file. Reports nothing; a missing program shows when it is looked for.
+// incomplete or an earlier fill did not put every file in place: creates its
+// folders and copies the other instance's content\bin and content\resources
+// without replacing any file. Any number of stubs may fill one instance at once.
+// Reports nothing; a missing program shows when it is looked for.
 void PrepareInstance(const Path& installRoot, std::wstring_view instanceName);
 
 }  // namespace quillmere

@@ -2,34 +2,26 @@
 
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
 #include "base/files.h"
 #include "base/handle.h"
-#include "base/system_path.h"
 
 namespace quillmere {
-
 namespace {
 
-// The copy is made under a temporary name and renamed into place without
-// replacing, so an interrupted start never leaves a cut-off file under a real
-// name. Files are copied one at a time, so one temporary name per folder is
-// enough, and it fits beside a file name of any length.
-void CopyFileWithoutReplacing(const Path& source, const Path& targetDir, std::wstring_view name) {
-  std::wstring target = SystemPath(JoinPath(targetDir, name));
-  if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-  std::wstring from = SystemPath(source);
-  std::wstring partial = SystemPath(JoinPath(targetDir, kPartialCopyName));
-  if (!CopyFileW(from.c_str(), partial.c_str(), FALSE)) {
-    // The leftover of an interrupted copy of a read-only file refuses to be
-    // overwritten; clear it away and try once more.
-    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(partial.c_str());
-    if (!CopyFileW(from.c_str(), partial.c_str(), FALSE)) return;
-  }
-  if (!MoveFileExW(partial.c_str(), target.c_str(), 0)) {
-    SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(partial.c_str());
-  }
+// True when `target` now stands as a file: copied here, or there already.
+bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& scratch) {
+  std::wstring to = SystemPath(target);
+  DWORD attributes = GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  std::wstring partial = SystemPath(scratch);
+  if (!CopyFileW(SystemPath(source).c_str(), partial.c_str(), TRUE)) return false;
+  if (MoveFileExW(partial.c_str(), to.c_str(), 0)) return true;
+  RemoveFile(scratch);
+  // Another stub may have put its own copy in place meanwhile.
+  return IsFile(target);
 }
 
 bool IsDotOrDotDot(const wchar_t* name) {
@@ -38,26 +30,31 @@ bool IsDotOrDotDot(const wchar_t* name) {
 
 }  // namespace
 
-void CopyTree(const Path& source, const Path& target) {
-  if (!IsDirectory(source)) return;
-  CreateDirectoryW(SystemPath(target).c_str(), nullptr);
-
-  WIN32_FIND_DATAW entry;
-  UniqueFind find(FindFirstFileW(SystemPath(JoinPath(source, L"*")).c_str(), &entry));
-  if (!find) return;
-  do {
-    if (IsDotOrDotDot(entry.cFileName)) continue;
-    std::wstring_view name = entry.cFileName;
-    // A leftover of an interrupted copy into the source is no game file.
-    if (name == kPartialCopyName) continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A junction or directory link could lead back into the tree or out of it.
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-      CopyTree(JoinPath(source, name), JoinPath(target, name));
-    } else {
-      CopyFileWithoutReplacing(JoinPath(source, name), target, name);
+bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
+  if (!IsDirectory(source)) return true;
+  bool inPlace = true;
+  // Folders still to copy, taken last first: depth first, without a call per level,
+  // so that no depth of tree can exhaust the stack.
+  std::vector<std::pair<Path, Path>> pending = {{source, target}};
+  while (!pending.empty()) {
+    auto [from, to] = std::move(pending.back());
+    pending.pop_back();
+    CreateFolder(to);
+    WIN32_FIND_DATAW entry;
+    UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
+    if (!find) inPlace = false;
+    for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+      if (IsDotOrDotDot(entry.cFileName)) continue;
+      Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        inPlace = CopyFileWithoutReplacing(fromChild, toChild, scratch) && inPlace;
+      } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A junction or directory link could lead back into the tree or out of it.
+        pending.emplace_back(std::move(fromChild), std::move(toChild));
+      }
     }
-  } while (FindNextFileW(find.get(), &entry));
+  }
+  return inPlace;
 }
 
 }  // namespace quillmere

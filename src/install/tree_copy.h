@@ -1,19 +1,17 @@
 // Copying a directory tree without ever replacing a file.
 #pragma once
 
-#include <string_view>
-
 #include "base/path.h"
 
 namespace quillmere {
 
-// A file being copied stands under this name in its target folder until it is
-// whole and renamed into place.
-inline constexpr std::wstring_view kPartialCopyName = L".quillmere-partial";
-
 // Copies `source` with everything under it to `target`, adding only what the
-// target lacks. Best effort: nothing stops the walk and nothing is reported.
-// Links to directories are neither followed nor copied.
-void CopyTree(const Path& source, const Path& target);
+// target lacks. Each file is copied to `scratch` first, a name that no other
+// process uses, and renamed into place only when whole, so neither a cut-off copy
+// nor two stubs copying at once can leave a damaged file under a real name.
+// Links to directories are neither followed nor copied. True when every file of
+// the source now stands in the target; a folder that could not be listed counts
+// as not in place. A missing source has nothing to copy.
+bool CopyTree(const Path& source, const Path& target, const Path& scratch);
 
 }  // namespace quillmere

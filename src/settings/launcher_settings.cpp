@@ -6,8 +6,10 @@
 namespace quillmere {
 
 std::wstring ReadInstanceName(const Path& installRoot) {
-  // The bytes read before a failed read are still searched.
-  FileBytes file = ReadFileBytes(JoinPath(installRoot, L"settings\\launcher-settings.txt"), 4096);
+  // Reading stops after the first server line; the bytes read before a failed read
+  // are still searched.
+  FileBytes file = ReadFileBytes(JoinPath(installRoot, L"settings\\launcher-settings.txt"), 4096,
+                                 kMostSettingsBytes, HoldsWholeServerLine);
   return std::wstring(InstanceNameFromSettings(file.bytes));
 }
 

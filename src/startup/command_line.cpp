@@ -48,10 +48,14 @@ void AppendQuotedArguments(std::wstring& commandLine, std::span<const wchar_t* c
   }
 }
 
+std::wstring FolderArgument(const Path& folder) {
+  return folder.size() == 2 && folder[1] == L':' ? folder + L"\\" : folder;
+}
+
 void AppendChildOptions(std::wstring& commandLine, const Path& instanceRoot,
                         const Path& installRoot, const Path& resourcesDir) {
   commandLine += L" --instance-root ";
-  commandLine += QuoteArgument(instanceRoot);
+  commandLine += QuoteArgument(FolderArgument(instanceRoot));
   commandLine += L" --quillmere-settings ";
   commandLine += QuoteArgument(JoinPath(installRoot, L"settings"));
   commandLine += L" --resources ";

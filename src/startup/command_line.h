@@ -24,6 +24,10 @@ bool HasArgumentsAfterProgramName(std::wstring_view commandLine);
 // Appends one blank and the quoted argument for each of `arguments`.
 void AppendQuotedArguments(std::wstring& commandLine, std::span<const wchar_t* const> arguments);
 
+// `folder` as another program must be given it: the root of a drive as "Q:\",
+// since "Q:" stands for the current folder on that drive.
+std::wstring FolderArgument(const Path& folder);
+
 // Appends the three options the child program always gets, after everything else.
 void AppendChildOptions(std::wstring& commandLine, const Path& instanceRoot,
                         const Path& installRoot, const Path& resourcesDir);

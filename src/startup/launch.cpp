@@ -7,10 +7,14 @@
 #include "base/handle.h"
 #include "install/install_root_rules.h"
 #include "startup/command_line.h"
+#include "update/stub_image.h"
 
 namespace quillmere {
 
 namespace {
+
+// Long enough for Windows to load a program or give up on it.
+constexpr DWORD kLoadCheckMs = 1000;
 
 struct StartedProcess {
   // Declared so that the thread handle is closed before the process handle.
@@ -52,7 +56,12 @@ bool RelaunchStub(const Path& installRoot) {
   std::wstring commandLine = QuoteArgument(GetExecutablePath());
   AppendStubArguments(commandLine);
   StartedProcess started;
-  return StartProcess(nullptr, std::move(commandLine), installRoot, started);
+  if (!StartProcess(nullptr, std::move(commandLine), FolderArgument(installRoot), started)) return false;
+  // A new stub that passed every check may still die while Windows loads it (a DLL
+  // it imports exists nowhere); it does so at once.
+  if (WaitForSingleObject(started.process.get(), kLoadCheckMs) != WAIT_OBJECT_0) return true;
+  DWORD exitCode = 0;
+  return !GetExitCodeProcess(started.process.get(), &exitCode) || !IsLoaderFailure(exitCode);
 }
 
 ChildProgram ChooseChildProgram(const Path& contentBase) {

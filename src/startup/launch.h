@@ -14,8 +14,9 @@ namespace quillmere {
 void AppendStubArguments(std::wstring& commandLine);
 
 // Starts the running executable's file (a freshly installed stub) with the
-// stub's own arguments and the install root as its working directory, and does
-// not wait for it. True when it was started.
+// stub's own arguments and the install root as its working directory. True when it
+// was started and did not die in its first moments with a status of Windows'
+// loader; a healthy new stub is not waited for beyond that.
 bool RelaunchStub(const Path& installRoot);
 
 struct ChildProgram {

@@ -5,4 +5,9 @@
 
 // The parameters are not used: the stub's own arguments are read from the
 // process command line, so they reach the started program split and quoted anew.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return quillmere::RunStartupSequence(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Libraries load from the system folder only, before anything may load one: other
+  // files land in the download folder beside the stub, and none of them may run in it.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return quillmere::RunStartupSequence();
+}

@@ -29,27 +29,35 @@ int RunStartupSequence() {
     ShowError(kMessageNoInstallRoot);
     return kExitAfterMessage;
   }
+  // A copy of the stub started from inside an instance of the current layout would
+  // take the instance for a folder of the first layout and migrate it into itself.
+  // It starts what the stub above would start, and changes nothing.
+  Path above = EnclosingInstallRoot(installRoot);
+  bool insideInstance = !above.empty() && IsCurrentLayout(ReadInstallLayoutVersion(above));
+  if (insideInstance) installRoot = above;
+
   // Both are read before anything on disk changes.
   std::wstring instanceName = ReadInstanceName(installRoot);
-  std::int32_t layoutOnDisk = ReadInstallLayoutVersion(installRoot);
-
-  // A pending update and a waiting stub are looked for in the layout found on
-  // disk; the update comes first so that it can deliver a newer stub.
-  Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutOnDisk);
-  if (!ReplayUpdateJournal(updateRoot)) {
-    ShowError(kMessageUpdateNotFinished);
-    return kExitAfterMessage;
+  std::int32_t layoutInForce = ReadInstallLayoutVersion(installRoot);
+  if (!insideInstance) {
+    // A pending update and a waiting stub are looked for in the layout found on
+    // disk; the update comes first so that it can deliver a newer stub.
+    Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutInForce);
+    if (!ReplayUpdateJournal(updateRoot)) {
+      ShowError(kMessageUpdateNotFinished);
+      return kExitAfterMessage;
+    }
+    // The newest stub is the one that migrates. When it cannot run, this one takes
+    // its name back and carries on.
+    if (ReplaceStubIfNewer(installRoot, updateRoot)) {
+      if (RelaunchStub(installRoot)) return kExitAfterRelaunch;
+      UndoStubReplacement();
+    }
+    layoutInForce = MigrateInstallLayout(installRoot);
   }
-  // The newest stub is the one that migrates. When it cannot be started, this
-  // one carries on.
-  if (ReplaceStubIfNewer(installRoot, updateRoot) && RelaunchStub(installRoot)) {
-    return kExitAfterRelaunch;
-  }
-
-  std::int32_t layoutInForce = MigrateInstallLayout(installRoot);
   Path instanceRoot = InstanceRootFor(installRoot, instanceName, layoutInForce);
   Path contentBase = ContentBaseFor(installRoot, instanceRoot, layoutInForce);
-  if (IsCurrentLayout(layoutInForce)) PrepareInstance(installRoot, instanceName);
+  if (!insideInstance && IsCurrentLayout(layoutInForce)) PrepareInstance(installRoot, instanceName);
 
   ChildProgram program = ChooseChildProgram(contentBase);
   if (!program.found) {

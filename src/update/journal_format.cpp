@@ -14,7 +14,10 @@ bool IsDosDeviceName(std::wstring_view component) {
   auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; };
   std::wstring name;
   for (wchar_t c : component) name.push_back(upper(c));
-  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL") return true;
+  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL" || name == L"CONIN$" ||
+      name == L"CONOUT$") {
+    return true;
+  }
   // Windows counts the superscript digits one to three as digits here too.
   return name.size() == 4 && (name.starts_with(L"COM") || name.starts_with(L"LPT")) &&
          ((name[3] >= L'0' && name[3] <= L'9') || name[3] == L'\u00B9' || name[3] == L'\u00B2' ||
@@ -23,9 +26,12 @@ bool IsDosDeviceName(std::wstring_view component) {
 
 }  // namespace
 
-bool IsContainedRelativePath(std::wstring_view path) {
+bool IsPlainRelativePath(std::wstring_view path) {
   if (path.empty() || path.front() == L'\\' || path.front() == L'/') return false;
-  if (path.find_first_of(std::wstring_view(L":\0", 2)) != std::wstring_view::npos) return false;
+  for (wchar_t c : path) {
+    if (c < 0x20 || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos) return false;
+  }
+  constexpr std::size_t kLongestName = 255;
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t end = path.find_first_of(L"\\/", start);
@@ -33,7 +39,7 @@ bool IsContainedRelativePath(std::wstring_view path) {
     std::wstring_view component = path.substr(start, end - start);
     bool dotsAndBlanks =
         !component.empty() && component.find_first_not_of(L". ") == std::wstring_view::npos;
-    if (dotsAndBlanks || IsDosDeviceName(component)) return false;
+    if (dotsAndBlanks || component.size() > kLongestName || IsDosDeviceName(component)) return false;
     start = end + 1;
   }
   return true;
@@ -53,7 +59,7 @@ std::vector<JournalEntry> ParseUpdateJournal(std::string_view bytes) {
     for (wchar_t& c : entry.targetPath) {
       if (c == L'/') c = L'\\';
     }
-    if (IsContainedRelativePath(entry.stagedName) && IsContainedRelativePath(entry.targetPath)) {
+    if (IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath)) {
       entries.push_back(std::move(entry));
     }
     return true;

@@ -18,15 +18,17 @@ struct JournalEntry {
 };
 
 // The entries of `bytes` in file order. A line whose fields are not valid UTF-8,
-// or which could take a file from outside the staging directory or put one
-// outside the instance root, is ignored like a line without "|".
+// could take a file from outside the staging directory or put one outside the
+// instance root, or name a file that Windows can never create, is ignored like a
+// line without "|": its move could never succeed, or must not.
 std::vector<JournalEntry> ParseUpdateJournal(std::string_view bytes);
 
-// True for a relative path that stays below the folder it is joined to: not
-// empty, not rooted, no drive, UNC or device prefix, no ":" and no NUL, and no
-// component made only of dots and blanks (Windows may read "..", ". ." or ".. "
-// as a step out) or naming a device (CON, NUL, COM1, ...). Both "/" and "\"
+// True for a relative path of names that Windows can create, below the folder it is
+// joined to: not empty, not rooted; none of < > : " | ? * and no control character
+// (so no drive, UNC or device prefix); no component longer than 255 characters,
+// made only of dots and blanks (Windows may read "..", ". ." or ".. " as a step
+// out) or naming a device (CON, NUL, COM1, CONOUT$, ...). Both "/" and "\"
 // separate components.
-bool IsContainedRelativePath(std::wstring_view path);
+bool IsPlainRelativePath(std::wstring_view path);
 
 }  // namespace quillmere

@@ -6,11 +6,9 @@
 
 #include "base/files.h"
 #include "base/handle.h"
-#include "base/system_path.h"
 #include "update/stub_image.h"
 
 namespace quillmere {
-
 namespace {
 
 constexpr wchar_t kCandidate[] = L"content\\bin\\stub\\Quillmere.exe";
@@ -20,23 +18,48 @@ UniqueFile OpenForReading(const Path& path) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// A candidate that is not even a 64-bit Windows program (a cut-off or damaged
-// download) counts as absent, so it can never take the place of a working stub.
-bool IsCandidateStub(const Path& path) {
-  if (!IsFile(path)) return false;
+enum class Candidate { kAbsent, kBusy, kStartable };
+
+// A file that is no whole program for this machine (a download cut short, a DLL)
+// counts as absent, so it never takes the place of a working stub. One that
+// another program holds open for writing is busy: it may be a newer stub on its way.
+Candidate CheckCandidate(const Path& path) {
+  if (!IsFile(path)) return Candidate::kAbsent;
   UniqueFile file = OpenForReading(path);
-  if (!file) return false;
-  char header[kStubHeaderBytes];
+  LARGE_INTEGER size;
+  char head[kStubHeaderBytes];
   DWORD read = 0;
-  if (!ReadFile(file.get(), header, sizeof header, &read, nullptr)) return false;
-  return LooksLikeWindowsX64Program(std::string_view(header, read));
+  if (!file || !GetFileSizeEx(file.get(), &size) || !ReadFile(file.get(), head, sizeof head, &read, nullptr)) {
+    return Candidate::kBusy;
+  }
+  bool startable = IsWholeX64GuiProgram(std::string_view(head, read), static_cast<std::uint64_t>(size.QuadPart));
+  return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 
 bool Rename(const Path& from, const Path& to) {
   return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-void Delete(const Path& path) { DeleteFileW(SystemPath(path).c_str()); }
+// The running stub, set aside as <own>.old, back at <own>, over whatever stands
+// there. Should the rename fail, a copy keeps the folder from being left without a
+// stub that starts.
+bool PutBackRunningStub(const Path& own) {
+  return Rename(own + L".old", own) || CopyFileW(SystemPath(own + L".old").c_str(), SystemPath(own).c_str(), FALSE);
+}
+
+// Puts the checked copy <own>.new in place of <own>, which steps aside to <own>.old:
+// a running executable can be renamed but not replaced.
+bool SwapInStubCopy(const Path& own) {
+  Path fresh = own + L".new";
+  if (!Rename(own, own + L".old")) {
+    RemoveFile(fresh);
+    return false;
+  }
+  if (Rename(fresh, own)) return true;
+  // With no stub back at <own>, the new one is the last whole copy besides the old.
+  if (PutBackRunningStub(own)) RemoveFile(fresh);
+  return false;
+}
 
 }  // namespace
 
@@ -67,44 +90,30 @@ bool FilesDiffer(const Path& a, const Path& b) {
 }
 
 bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot) {
-  return ReplaceStubFile(GetExecutablePath(), installRoot, instanceRoot);
-}
-
-bool ReplaceStubFile(const Path& own, const Path& installRoot, const Path& instanceRoot) {
+  Path own = GetExecutablePath();
   if (own.empty()) return false;
-  Path old = own + L".old";
   Path fresh = own + L".new";
   // The stub that an earlier replacement set aside; it may still be running.
-  Delete(old);
+  RemoveFile(own + L".old");
 
   Path candidate = JoinPath(instanceRoot, kCandidate);
-  if (!IsCandidateStub(candidate)) {
+  Candidate found = CheckCandidate(candidate);
+  if (found == Candidate::kAbsent) {
     candidate = JoinPath(installRoot, kCandidate);
-    if (!IsCandidateStub(candidate)) return false;
+    found = CheckCandidate(candidate);
   }
-  if (!FilesDiffer(candidate, own)) return false;
+  if (found != Candidate::kStartable || !FilesDiffer(candidate, own)) return false;
 
-  Delete(fresh);
+  RemoveFile(fresh);
   if (!CopyFileW(SystemPath(candidate).c_str(), SystemPath(fresh).c_str(), FALSE)) return false;
-  if (FilesDiffer(fresh, candidate)) {
-    Delete(fresh);
+  // The copy is what will run: it must be the candidate, whole.
+  if (FilesDiffer(fresh, candidate) || CheckCandidate(fresh) != Candidate::kStartable) {
+    RemoveFile(fresh);
     return false;
   }
   return SwapInStubCopy(own);
 }
 
-bool SwapInStubCopy(const Path& own) {
-  Path old = own + L".old";
-  Path fresh = own + L".new";
-  // A running executable can be renamed but not replaced, so it steps aside first.
-  if (!Rename(own, old)) {
-    Delete(fresh);
-    return false;
-  }
-  if (Rename(fresh, own)) return true;
-  Rename(old, own);
-  Delete(fresh);
-  return false;
-}
+void UndoStubReplacement() { PutBackRunningStub(GetExecutablePath()); }
 
 }  // namespace quillmere

@@ -10,17 +10,14 @@ namespace quillmere {
 bool FilesDiffer(const Path& a, const Path& b);
 
 // Puts content\bin\stub\Quillmere.exe (under the instance root, else under the
-// install root) in place of the running executable when it differs from it. True
-// when the running executable's path now holds the new stub and the previous
-// one lies beside it with ".old"; false when nothing was replaced.
+// install root) in place of the running executable when it differs from it and is
+// a whole program for this machine. True when the running executable's path now
+// holds the new stub and the previous one lies beside it with ".old"; false when
+// nothing was replaced.
 bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot);
 
-// ReplaceStubIfNewer for the executable at `own`.
-bool ReplaceStubFile(const Path& own, const Path& installRoot, const Path& instanceRoot);
-
-// Puts the checked copy <own>.new in place of <own>, which steps aside to
-// <own>.old. When the copy cannot take its place (an antivirus may have taken it
-// away meanwhile), <own> is moved back. True when <own> is now the copy.
-bool SwapInStubCopy(const Path& own);
+// Undoes a replacement whose new stub could not run: the running stub, set aside
+// as ".old", takes the stub's name back, in place of the new one.
+void UndoStubReplacement();
 
 }  // namespace quillmere

@@ -26,13 +26,17 @@ using namespace quillmere;
 
 std::string stub;
 
-// Printable: blanks and bytes outside ASCII as \xHH, wider characters as \uHHHH.
+// Printable: blanks and bytes outside ASCII as \xHH, wider characters as \uHHHH,
+// and a character that stands more than 8 times in a row followed by \{N}.
 std::string Show(std::wstring_view text) {
   std::string out;
-  for (wchar_t c : text) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, c > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(c));
-    out += c > 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
+  for (std::size_t i = 0, run; i < text.size(); i += run) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, text[i] > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(text[i]));
+    out += text[i] > 0x20 && text[i] < 0x7F ? std::string(1, static_cast<char>(text[i])) : hex;
+    run = text.find_first_not_of(text[i], i) == std::wstring_view::npos ? text.size() - i : text.find_first_not_of(text[i], i) - i;
+    if (run > 8) out += "\\{" + std::to_string(run) + "}";
+    else run = 1;
   }
   return out;
 }
@@ -43,7 +47,8 @@ std::string Patched(const std::string& patch) {
   std::size_t pe = u16(0x3C), last = pe + 24 + u16(pe + 20) + 40 * (u16(pe + 6) - 1);
   const struct { const char* name; std::size_t at, size; } fields[] = {
       {"mz", 0, 2}, {"lfanew", 0x3C, 4}, {"signature", pe, 4}, {"machine", pe + 4, 2}, {"flags", pe + 22, 2},
-      {"magic", pe + 24, 2}, {"subsystem", pe + 92, 2}, {"lastsize", last + 16, 4}, {"lastoffset", last + 20, 4}};
+      {"magic", pe + 24, 2}, {"headersize", pe + 84, 4}, {"subsystem", pe + 92, 2}, {"lastsize", last + 16, 4},
+      {"lastoffset", last + 20, 4}};
   std::string image = stub;
   if (patch.empty()) return image;
   std::size_t equals = patch.find('='), value = std::stoul(patch.substr(equals + 1), nullptr, 0);
@@ -55,9 +60,20 @@ std::string Patched(const std::string& patch) {
 }
 
 std::string Check(const std::string& table, const std::string& input) {
-  if (table == "settings") return Show(InstanceNameFromSettings(input));
+  if (table == "settings") {
+    // Read in blocks of 1 to 5 bytes, as far as the reader would: the name must not change.
+    std::string name = Show(InstanceNameFromSettings(input));
+    for (std::size_t block = 1, size = 0; block < 6; ++block, size = 0) {
+      while (size < input.size() && !HoldsWholeServerLine(input.substr(0, size + block), size)) size += block;
+      if (Show(InstanceNameFromSettings(input.substr(0, size + block))) != name) return name + ", but read by " + std::to_string(block);
+    }
+    return name;
+  }
   if (table == "layout") return std::to_string(LayoutVersionFromText(input));
-  if (table == "image") return LooksLikeWindowsX64Program(Patched(input).substr(0, kStubHeaderBytes)) ? "yes" : "no";
+  if (table == "image") {
+    std::string image = Patched(input);
+    return IsWholeX64GuiProgram(std::string_view(image).substr(0, kStubHeaderBytes), image.size()) ? "yes" : "no";
+  }
   std::string out;
   for (const JournalEntry& entry : ParseUpdateJournal(input)) out += (out.empty() ? "" : ";") + Show(entry.stagedName + L"|" + entry.targetPath);
   return out.empty() ? "-" : out;

@@ -37,8 +37,8 @@ struct Seen {
 
 int failures = 0;
 Scenario s;
-std::string stub, probe;
-std::wstring dir, root, exe, args, probeOut;
+std::string stub, probe, planted;
+std::wstring dir, folder, root, exe, args, probeOut;  // root: the folder as the stub sees it
 
 std::wstring Wide(std::string_view text) { return std::wstring(text.begin(), text.end()); }
 
@@ -86,6 +86,7 @@ std::string Content(const std::wstring& path, const std::wstring& text) {
   std::size_t pe = static_cast<unsigned char>(stub[0x3C]) | static_cast<unsigned char>(stub[0x3D]) << 8;
   if (text == L"@stub") return stub;
   if (text == L"@probe") return probe;
+  if (text == L"@planted") return planted;
   if (text == L"@stub+") return stub + std::string(8 << 20, 'Q');  // a newer stub, slow to copy
   if (text == L"@cut") return stub.substr(0, 100000);
   if (text == L"@arm64") return image.replace(pe + 4, 2, "\x64\xAA");
@@ -131,7 +132,16 @@ Tree Apply(Tree tree, const std::wstring& entries, Words* readOnly = nullptr) {
   return tree;
 }
 
-std::wstring Long(const std::wstring& relative) { return L"\\\\?\\" + root + L"\\" + relative; }
+std::wstring Long(const std::wstring& relative) { return L"\\\\?\\" + folder + L"\\" + relative; }
+
+// Runs a program of the machine that Wine runs on, and waits for it.
+void RunUnix(const wchar_t* program, std::wstring line) {
+  STARTUPINFOW info = {sizeof info};
+  PROCESS_INFORMATION process = {};
+  Check(CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &info, &process), line);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread), CloseHandle(process.hProcess);
+}
 
 std::string ReadAll(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -275,7 +285,9 @@ void Expect(const Lines& o, const Seen& seen, const std::wstring& when) {
   for (std::size_t i = 0; first != last && i < seen.probes.size(); ++first, ++i) {
     Words want = Split(first->second), argv = Arguments(L"x " + args);
     argv[0] = root + L"\\" + Expand(want[0], true);
-    auto under = [](const std::wstring& path) { return path == L"." ? root : root + L"\\" + Expand(path, true); };
+    auto under = [](const std::wstring& path) {
+      return path == L"." ? root : path[0] == L'=' ? path.substr(1) : root + L"\\" + Expand(path, true);
+    };
     if (want.size() > 1) {
       argv.insert(argv.end(), {L"--instance-root", under(want[1]), L"--quillmere-settings", root + L"\\settings", L"--resources", under(want[2])});
     }
@@ -363,27 +375,40 @@ int main(int argc, char** argv) {
     if (key == L"==" && lines) s.once = value.find(L" once") != std::wstring::npos;
     if (key == L"again" && lines) s.again = true, lines = &s.second;
     if (!lines || key == L"==" || key == L"again") continue;
-    bool given = key == L"tree" || key == L"root" || key == L"exe" || key == L"args" || key == L"hold" || key == L"twice";
+    bool given = key == L"tree" || key == L"root" || key == L"drive" || key == L"exe" || key == L"args" || key == L"hold" ||
+                 key == L"twice";
     (given ? s.given : *lines).emplace(key, value);
   }
   if (s.first.empty() && s.given.empty()) return std::printf("no scenario %s\n", argv[2]), 2;
   stub = ReadAll(Wide(argv[3]));
   probe = ReadAll(Wide(argv[4]));
+  planted = ReadAll(Wide(argv[4]).replace(std::string_view(argv[4]).rfind("probe.exe"), 9, L"planted.dll"));
   wchar_t temp[MAX_PATH];
   dir = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"qm" + std::to_wstring(GetCurrentProcessId());
-  root = dir + L"\\" + Expand(Get(s.given, L"root", L"My Game"));
+  folder = root = dir + L"\\" + Expand(Get(s.given, L"root", L"My Game"));
+  CreateDirectoryW(dir.c_str(), nullptr);
+  CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
+  // "drive Q": the stub sees the install folder as the root of drive Q. Wine keeps
+  // its drives as links in the prefix, and later processes see a new one.
+  std::wstring drive = Get(s.given, L"drive"), link;
+  if (!drive.empty()) {
+    wchar_t prefix[MAX_PATH];
+    auto unixName = reinterpret_cast<char* (*)(const wchar_t*)>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    link = std::wstring(prefix, GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) + L"/dosdevices/" + drive + L":";
+    RunUnix(L"Z:\\bin\\ln", L"ln -sfn \"" + Wide(unixName(folder.c_str())) + L"\" \"" + link + L"\"");
+    root = drive + L":";
+  }
   exe = Expand(Get(s.given, L"exe", L"Quillmere.exe"), true);
   args = Get(s.given, L"args", L"-x \"a b\"");
   probeOut = dir + L"\\probe";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  CreateDirectoryW(Long(L"").c_str(), nullptr);
   SetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", probeOut.c_str());
   // The probe ends with the first start's exit code, unless that says "stub" (0) or "message" (1).
   std::wstring code = Get(s.first, L"exit", L"7");
   SetEnvironmentVariableW(L"QUILLMERE_PROBE_EXIT", std::wcstoul(code.c_str(), nullptr, 0) > 1 ? code.c_str() : L"7");
   argc > 5 ? Crashes() : Starts();
   LayOut(L"");
-  RemoveDirectoryW(Long(L"").c_str());
+  if (!link.empty()) RunUnix(L"Z:\\bin\\rm", L"rm \"" + link + L"\"");
+  RemoveDirectoryW((L"\\\\?\\" + folder).c_str());
   DeleteFileW(probeOut.c_str());
   Check(RemoveDirectoryW(dir.c_str()), L"the test folder is still in use");
   return failures != 0;
