@@ -4,17 +4,19 @@
 set -e
 : "${WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/quillmere/wineprefix}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/.quillmere-ready" ]; then
+if [ ! -f "$WINEPREFIX/.quillmere-ready-2" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
-        if [ ! -f "$WINEPREFIX/.quillmere-ready" ]; then
+        if [ ! -f "$WINEPREFIX/.quillmere-ready-2" ]; then
             wineboot -i >/dev/null 2>&1
             # Without a display, message boxes fail at once; the null driver makes
             # them real, invisible dialogs that the tests can read and close.
             wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+            # A program that crashes ends at once, without a debugger waiting on it.
+            wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
             wineserver -w
-            touch "$WINEPREFIX/.quillmere-ready"
+            touch "$WINEPREFIX/.quillmere-ready-2"
         fi
     ) 9>"$(dirname "$WINEPREFIX")/wineprefix.lock"
 fi

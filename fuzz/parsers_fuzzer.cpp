@@ -12,37 +12,22 @@
 
 using namespace quillmere;
 
-#define REQUIRE(condition) \
-  if (!(condition)) __builtin_trap()
+#define REQUIRE(condition) if (!(condition)) __builtin_trap()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
-  std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0]) {
-    case 's': {
-      std::wstring_view name = InstanceNameFromSettings(input);
-      REQUIRE(name == L"live" || name == L"dev");
-      // Reading stops at the first whole server line: what follows cannot change the name.
-      for (std::size_t end = 0; end < input.size(); ++end) {
-        if (HoldsWholeServerLine(input.substr(0, end + 1), end)) {
-          REQUIRE(InstanceNameFromSettings(input.substr(0, end + 1)) == name);
-          break;
-        }
-      }
-      break;
-    }
-    case 'l':
-      LayoutVersionFromText(input);
-      break;
-    case 'j':
-      for (const JournalEntry& entry : ParseUpdateJournal(input)) {
-        REQUIRE(IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath));
-        REQUIRE(entry.targetPath.find(L'/') == std::wstring::npos);
-      }
-      break;
-    case 'i':
-      IsWholeX64GuiProgram(input.substr(0, kStubHeaderBytes), input.size());
-      break;
-  }
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  char reader = input.empty() ? 0 : input[0];
+  input.remove_prefix(reader ? 1 : 0);
+  if (reader == 'l') LayoutVersionFromText(input);
+  if (reader == 'i') IsWholeX64GuiProgram(input.substr(0, kStubHeaderBytes), input.size());
+  for (const JournalEntry& entry : reader == 'j' ? ParseUpdateJournal(input) : std::vector<JournalEntry>{})
+    REQUIRE(IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath) && entry.targetPath.find(L'/') == std::wstring::npos);
+  if (reader != 's') return 0;
+  std::wstring_view name = InstanceNameFromSettings(input);
+  REQUIRE(name == L"live" || name == L"dev");
+  // Reading stops at the first whole server line: what follows cannot change the name.
+  std::size_t end = 0;
+  while (end < input.size() && !HoldsWholeServerLine(input.substr(0, end + 1), end)) ++end;
+  REQUIRE(end == input.size() || InstanceNameFromSettings(input.substr(0, end + 1)) == name);
   return 0;
 }

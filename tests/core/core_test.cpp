@@ -26,55 +26,47 @@ using namespace quillmere;
 
 std::string stub;
 
-// Printable: blanks and bytes outside ASCII as \xHH, wider characters as \uHHHH,
-// and a character that stands more than 8 times in a row followed by \{N}.
+// Printable: blanks and bytes outside ASCII as \xHH, wider characters as \uHHHH, and
+// a character that stands more than 8 times in a row followed by \{N}.
 std::string Show(std::wstring_view text) {
   std::string out;
   for (std::size_t i = 0, run; i < text.size(); i += run) {
     char hex[16];
     std::snprintf(hex, sizeof hex, text[i] > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(text[i]));
     out += text[i] > 0x20 && text[i] < 0x7F ? std::string(1, static_cast<char>(text[i])) : hex;
-    run = text.find_first_not_of(text[i], i) == std::wstring_view::npos ? text.size() - i : text.find_first_not_of(text[i], i) - i;
+    run = std::min(text.find_first_not_of(text[i], i), text.size()) - i;
     if (run > 8) out += "\\{" + std::to_string(run) + "}";
     else run = 1;
   }
   return out;
 }
 
-// The stub with one field of its headers overwritten ("field=value"), or cut ("cut=N").
+// The stub with bytes overwritten ("AT:SIZE=VALUE", AT counted from the start,
+// "pe+" from the PE header or "sec+" from the last section's entry) or cut ("cut=N").
 std::string Patched(const std::string& patch) {
   auto u16 = [](std::size_t at) { return static_cast<std::size_t>(stub[at] & 0xFF | (stub[at + 1] & 0xFF) << 8); };
-  std::size_t pe = u16(0x3C), last = pe + 24 + u16(pe + 20) + 40 * (u16(pe + 6) - 1);
-  const struct { const char* name; std::size_t at, size; } fields[] = {
-      {"mz", 0, 2}, {"lfanew", 0x3C, 4}, {"signature", pe, 4}, {"machine", pe + 4, 2}, {"flags", pe + 22, 2},
-      {"magic", pe + 24, 2}, {"headersize", pe + 84, 4}, {"subsystem", pe + 92, 2}, {"lastsize", last + 16, 4},
-      {"lastoffset", last + 20, 4}};
+  std::size_t pe = u16(0x3C), sec = pe + 24 + u16(pe + 20) + 40 * (u16(pe + 6) - 1), at = 0, size = 0;
+  long long value = 0;
   std::string image = stub;
-  if (patch.empty()) return image;
-  std::size_t equals = patch.find('='), value = std::stoul(patch.substr(equals + 1), nullptr, 0);
-  if (patch.starts_with("cut=")) image.resize(value);
-  for (const auto& [name, at, size] : fields) {
-    for (std::size_t k = 0; patch.substr(0, equals) == name && k < size; ++k) image[at + k] = static_cast<char>(value >> 8 * k);
-  }
+  if (patch.starts_with("cut=")) image.resize(std::stoul(patch.substr(4)));
+  else if (!patch.empty() && std::sscanf(patch.c_str() + patch.find_first_of("0123456789"), "%zu:%zu=%lli", &at, &size, &value) == 3)
+    for (std::size_t k = 0; k < size; ++k) image[(patch[0] == 'p' ? pe : patch[0] == 's' ? sec : 0) + at + k] = static_cast<char>(value >> 8 * k);
   return image;
 }
 
 std::string Check(const std::string& table, const std::string& input) {
+  std::string out, image = table == "image" ? Patched(input) : "";
+  if (table == "layout") return std::to_string(LayoutVersionFromText(input));
+  if (table == "image") return IsWholeX64GuiProgram(std::string_view(image).substr(0, kStubHeaderBytes), image.size()) ? "yes" : "no";
   if (table == "settings") {
     // Read in blocks of 1 to 5 bytes, as far as the reader would: the name must not change.
-    std::string name = Show(InstanceNameFromSettings(input));
+    out = Show(InstanceNameFromSettings(input));
     for (std::size_t block = 1, size = 0; block < 6; ++block, size = 0) {
       while (size < input.size() && !HoldsWholeServerLine(input.substr(0, size + block), size)) size += block;
-      if (Show(InstanceNameFromSettings(input.substr(0, size + block))) != name) return name + ", but read by " + std::to_string(block);
+      if (Show(InstanceNameFromSettings(input.substr(0, size + block))) != out) return out + ", but read by " + std::to_string(block);
     }
-    return name;
+    return out;
   }
-  if (table == "layout") return std::to_string(LayoutVersionFromText(input));
-  if (table == "image") {
-    std::string image = Patched(input);
-    return IsWholeX64GuiProgram(std::string_view(image).substr(0, kStubHeaderBytes), image.size()) ? "yes" : "no";
-  }
-  std::string out;
   for (const JournalEntry& entry : ParseUpdateJournal(input)) out += (out.empty() ? "" : ";") + Show(entry.stagedName + L"|" + entry.targetPath);
   return out.empty() ? "-" : out;
 }
@@ -86,14 +78,12 @@ std::string Check(const std::string& table, const std::string& input) {
 int CheckQuoting() {
   int failures = 0, count = 0;
   std::vector<std::wstring> arguments = {L""};
-  for (std::size_t i = 0; arguments[i].size() < 6; ++i) {
+  for (std::size_t i = 0; arguments[i].size() < 6; ++i)
     for (wchar_t c : std::wstring(L"a \t\"\\")) arguments.push_back(arguments[i] + c);
-  }
   for (const std::wstring& argument : arguments) {
     wchar_t** split = CommandLineToArgvW((L"p " + QuoteArgument(argument) + L" " + QuoteArgument(argument)).c_str(), &count);
     bool quoted = count == 3 && argument == split[1] && argument == split[2];
-    LocalFree(split);
-    LocalFree(CommandLineToArgvW(argument.c_str(), &count));
+    LocalFree(split), LocalFree(CommandLineToArgvW(argument.c_str(), &count));
     bool told = HasArgumentsAfterProgramName(argument) == (count > 1);
     if (!quoted || !told) std::printf("FAIL %s: %s\n", quoted ? "holds arguments" : "quoted", Show(argument).c_str()), ++failures;
   }
@@ -113,10 +103,9 @@ int main(int argc, char** argv) {
   if (seeds) std::ofstream(std::string(argv[2]) + "/image", std::ios::binary) << 'i' << stub.substr(0, kStubHeaderBytes);
   int failures = 0, cases = 0;
   for (std::string table : seeds ? std::vector<std::string>{"settings", "layout", "journal"} : std::vector{path}) {
-    if (seeds) table = folder.substr(0, folder.find_last_of("/\\") + 1) + table + ".txt";
-    std::ifstream in(table);
-    table = table.substr(table.find_last_of("/\\") + 1, table.rfind('.') - table.find_last_of("/\\") - 1);
-    if (!in) return std::printf("cannot read the table %s\n", path.c_str()), 2;
+    std::ifstream in(seeds ? folder.substr(0, folder.find_last_of("/\\") + 1) + table + ".txt" : table);
+    if (!in || (table.ends_with("image.txt") && stub.empty())) return std::printf("cannot read %s or the stub\n", table.c_str()), 2;
+    table = table.substr(table.find_last_of("/\\") + 1), table = table.substr(0, table.find('.'));
     for (std::string line, want, input; std::getline(in, line);) {
       std::istringstream row(line);
       if (!(row >> want) || want[0] == '#') continue;
