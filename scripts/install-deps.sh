@@ -8,6 +8,7 @@ packages=(
   wine64 wine                                           # runs the Windows programs and tests
   icoutils binutils                                     # read the built exe's resources and DLL names
   clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
+  python3                                               # the end-to-end driver
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "base/files.h"
 #include "base/handle.h"
 #include "install/tree_check.h"
@@ -28,6 +26,15 @@ void RemoveLeftovers(const Path& folder) {
   }
 }
 
+// This process's number in hex, which no other running process has: the name of its
+// copies in progress. (std::to_wstring would bring some 20 KB of formatting code
+// into the stub.)
+std::wstring ProcessNumber() {
+  std::wstring number;
+  for (DWORD id = GetCurrentProcessId(); number.empty() || id != 0; id >>= 4) number.insert(0, 1, L"0123456789abcdef"[id & 15]);
+  return number;
+}
+
 }  // namespace
 
 void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
@@ -47,7 +54,7 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(fill);
   RemoveLeftovers(fill);
 
-  Path scratch = JoinPath(fill, std::to_wstring(GetCurrentProcessId()));
+  Path scratch = JoinPath(fill, ProcessNumber());
   bool inPlace = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch);
   inPlace = CopyTree(JoinPath(sourceRoot, L"content\\resources"), JoinPath(instanceRoot, L"content\\resources"), scratch) &&
             inPlace;

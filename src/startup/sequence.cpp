@@ -38,11 +38,12 @@ int RunStartupSequence() {
 
   // Both are read before anything on disk changes.
   std::wstring instanceName = ReadInstanceName(installRoot);
-  std::int32_t layoutInForce = ReadInstallLayoutVersion(installRoot);
+  std::int32_t layoutOnDisk = ReadInstallLayoutVersion(installRoot);
+  std::int32_t layoutInForce = layoutOnDisk;
   if (!insideInstance) {
     // A pending update and a waiting stub are looked for in the layout found on
     // disk; the update comes first so that it can deliver a newer stub.
-    Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutInForce);
+    Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutOnDisk);
     if (!ReplayUpdateJournal(updateRoot)) {
       ShowError(kMessageUpdateNotFinished);
       return kExitAfterMessage;
