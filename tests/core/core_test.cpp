@@ -41,6 +41,10 @@ std::string Show(std::wstring_view text) {
   return out;
 }
 
+std::wstring Widen(const std::string& bytes) {
+  return std::wstring(reinterpret_cast<const unsigned char*>(bytes.data()), reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size());
+}
+
 // The stub with bytes overwritten ("AT:SIZE=VALUE", AT counted from the start,
 // "pe+" from the PE header or "sec+" from the last section's entry) or cut ("cut=N").
 std::string Patched(const std::string& patch) {
@@ -59,9 +63,9 @@ std::string Check(const std::string& table, const std::string& input) {
   if (table == "layout") return std::to_string(LayoutVersionFromText(input));
   if (table == "image") return IsWholeX64GuiProgram(std::string_view(image).substr(0, kStubHeaderBytes), image.size()) ? "yes" : "no";
   if (table == "settings") {
-    // Read in blocks of 1 to 5 bytes, as far as the reader would: the name must not change.
+    // Read in blocks of 1 to 24 bytes, as far as the reader would: the name must not change.
     out = Show(InstanceNameFromSettings(input));
-    for (std::size_t block = 1, size = 0; block < 6; ++block, size = 0) {
+    for (std::size_t block = 1, size = 0; block < 25; ++block, size = 0) {
       while (size < input.size() && !HoldsWholeServerLine(input.substr(0, size + block), size)) size += block;
       if (Show(InstanceNameFromSettings(input.substr(0, size + block))) != out) return out + ", but read by " + std::to_string(block);
     }
@@ -113,7 +117,7 @@ int main(int argc, char** argv) {
         if (table != "image") input = Unescape(input);
         if (seeds) std::ofstream(std::string(argv[2]) + "/" + table + std::to_string(++cases), std::ios::binary) << table[0] << input;
         else if (std::string got = Check(table, input); got != want)
-          std::printf("FAIL %s: %s\n  want %s\n  got  %s\n", table.c_str(), Show(std::wstring(input.begin(), input.end())).c_str(), want.c_str(), got.c_str()), ++failures;
+          std::printf("FAIL %s: %s\n  want %s\n  got  %s\n", table.c_str(), Show(Widen(input)).c_str(), want.c_str(), got.c_str()), ++failures;
       }
     }
   }

@@ -209,6 +209,7 @@ if get(given, 'drive'):
     # drives as links in its prefix, and a process started later sees a new one.
     subprocess.run([wine, runner])
     link = os.path.join(os.environ.get('WINEPREFIX') or os.path.expanduser('~/.cache/quillmere/wineprefix'), 'dosdevices', get(given, 'drive') + ':')
+    if os.path.lexists(link): os.remove(link)  # left by a run that was cut off
     os.symlink(root, link)
     root_seen = get(given, 'drive') + ':'
 try:
