@@ -22,15 +22,23 @@ struct StartedProcess {
   UniqueProcessHandle thread;
 };
 
+// Under Wine, which players also run the game with, a start fails now and then with
+// ERROR_INTERNAL_ERROR: the new process died before any of its code ran, for no
+// lasting reason. Such a start is tried again.
+constexpr int kStartAttempts = 3;
+
 // The command line must be writable for CreateProcessW, hence the copy.
 bool StartProcess(const wchar_t* application, std::wstring commandLine,
                   const Path& workingDirectory, StartedProcess& started) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workingDirectory.c_str(), &startup, &info)) {
-    return false;
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       workingDirectory.c_str(), &startup, &info)) {
+      break;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) return false;
   }
   started.process = UniqueProcessHandle(info.hProcess);
   started.thread = UniqueProcessHandle(info.hThread);

@@ -208,7 +208,8 @@ if get(given, 'drive'):
     # The stub runs from the root of a drive that is the install folder: Wine keeps its
     # drives as links in its prefix, and a process started later sees a new one.
     subprocess.run([wine, runner])
-    link = os.path.join(os.environ.get('WINEPREFIX') or os.path.expanduser('~/.cache/quillmere/wineprefix'), 'dosdevices', get(given, 'drive') + ':')
+    prefix = os.environ.get('WINEPREFIX') or os.path.join(os.environ.get('XDG_CACHE_HOME') or os.path.expanduser('~/.cache'), 'quillmere/wineprefix')
+    link = os.path.join(prefix, 'dosdevices', get(given, 'drive') + ':')
     if os.path.lexists(link): os.remove(link)  # left by a run that was cut off
     os.symlink(root, link)
     root_seen = get(given, 'drive') + ':'
