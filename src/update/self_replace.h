@@ -17,7 +17,9 @@ bool FilesDiffer(const Path& a, const Path& b);
 bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot);
 
 // Undoes a replacement whose new stub could not run: the running stub, set aside
-// as ".old", takes the stub's name back, in place of the new one.
+// as ".old", takes the stub's name back, in place of the new one. Nothing is
+// returned: whether or not that worked, going on with the start is all that is
+// left to do.
 void UndoStubReplacement();
 
 }  // namespace quillmere
