@@ -17,17 +17,16 @@ std::int32_t ReadInstallLayoutVersion(const Path& installRoot) {
   return LayoutVersionFromText(ReadFileBytes(JoinPath(installRoot, kLayoutFile), 64, 64).bytes);
 }
 
-bool WriteInstallLayoutFile(const Path& installRoot) {
+void WriteInstallLayoutFile(const Path& installRoot) {
   // Usually there already; a real failure shows when the file is created.
-  CreateDirectoryW(SystemPath(JoinPath(installRoot, L"settings")).c_str(), nullptr);
+  CreateFolder(JoinPath(installRoot, L"settings"));
   UniqueFile file(CreateFileW(SystemPath(JoinPath(installRoot, kLayoutFile)).c_str(),
                               GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr));
-  if (!file) return false;
+  if (!file) return;
   DWORD written = 0;
-  BOOL ok = WriteFile(file.get(), kCurrentLayoutFileText.data(),
-                      static_cast<DWORD>(kCurrentLayoutFileText.size()), &written, nullptr);
-  return ok && written == kCurrentLayoutFileText.size();
+  WriteFile(file.get(), kCurrentLayoutFileText.data(),
+            static_cast<DWORD>(kCurrentLayoutFileText.size()), &written, nullptr);
 }
 
 }  // namespace quillmere

@@ -11,7 +11,9 @@ namespace quillmere {
 // does not begin with a number.
 std::int32_t ReadInstallLayoutVersion(const Path& installRoot);
 
-// Records the current layout. True when the file was created and both bytes written.
-bool WriteInstallLayoutFile(const Path& installRoot);
+// Records the current layout. Nothing is returned: a file that could not be
+// written leaves the layout unrecorded, and the next start migrates again, which
+// finds every move made and records it then.
+void WriteInstallLayoutFile(const Path& installRoot);
 
 }  // namespace quillmere
