@@ -11,6 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# ctest and gtest_discover_tests start every Windows binary through this wrapper.
+# ctest starts every Windows binary through this wrapper.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 set(CMAKE_DLLTOOL x86_64-w64-mingw32-dlltool)

@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   input.remove_prefix(reader ? 1 : 0);
   if (reader == 'l') LayoutVersionFromText(input);
   if (reader == 'i') IsWholeX64GuiProgram(input.substr(0, kStubHeaderBytes), input.size());
-  for (const JournalEntry& entry : reader == 'j' ? ParseUpdateJournal(input) : std::vector<JournalEntry>{})
-    REQUIRE(IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath) && entry.targetPath.find(L'/') == std::wstring::npos);
+  if (reader == 'j')
+    for (const JournalEntry& entry : ParseUpdateJournal(input))
+      REQUIRE(IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath) && entry.targetPath.find(L'/') == std::wstring::npos);
   if (reader != 's') return 0;
   std::wstring_view name = InstanceNameFromSettings(input);
   REQUIRE(name == L"live" || name == L"dev");

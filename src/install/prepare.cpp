@@ -27,11 +27,13 @@ void RemoveLeftovers(const Path& folder) {
 }
 
 // This process's number in hex, which no other running process has: the name of its
-// copies in progress. (std::to_wstring would bring some 20 KB of formatting code
-// into the stub.)
+// copies in progress. (std::to_wstring would bring 23 KB of formatting code into
+// the stub.)
 std::wstring ProcessNumber() {
   std::wstring number;
-  for (DWORD id = GetCurrentProcessId(); number.empty() || id != 0; id >>= 4) number.insert(0, 1, L"0123456789abcdef"[id & 15]);
+  for (DWORD id = GetCurrentProcessId(); number.empty() || id != 0; id >>= 4) {
+    number.insert(0, 1, L"0123456789abcdef"[id & 15]);
+  }
   return number;
 }
 

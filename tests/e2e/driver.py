@@ -206,9 +206,9 @@ exit_code = get(first, 'exit', '7')
 os.environ.update(QUILLMERE_PROBE_OUT=windows(probe_out), QUILLMERE_PROBE_EXIT=exit_code if int(exit_code, 0) > 1 else '7')
 if get(given, 'drive'):
     # The stub runs from the root of a drive that is the install folder: Wine keeps its
-    # drives as links in its prefix, and a process started later sees a new one.
-    subprocess.run([wine, runner])
-    prefix = os.environ.get('WINEPREFIX') or os.path.join(os.environ.get('XDG_CACHE_HOME') or os.path.expanduser('~/.cache'), 'quillmere/wineprefix')
+    # drives as links in its prefix, which Wine itself names (and sets up on first use),
+    # and a process started later sees a new one.
+    prefix = subprocess.run([wine, 'cmd', '/c', 'echo %WINEPREFIX%'], stdout=subprocess.PIPE, text=True).stdout.strip()
     link = os.path.join(prefix, 'dosdevices', get(given, 'drive') + ':')
     if os.path.lexists(link): os.remove(link)  # left by a run that was cut off
     os.symlink(root, link)
