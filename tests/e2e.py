@@ -1,221 +1,336 @@
 #!/usr/bin/env python3
-# The real Quillmere.exe, black box, on the folders that scenarios.txt describes: lays
-# out the folder, starts the stub under Wine (runner.exe) with the probe as launcher
-# and client, then compares the messages, what the probe received, the exit code and
-# the whole folder with what the scenario expects.
+# The real Quillmere.exe, black box, on the folders that e2e/scenarios.txt describes.
 #
-#   driver.py SCENARIOS NAME STUB PROBE RUNNER WINE [crash]
+# Lays out a scenario's folder, starts the stub under Wine through e2e/runner.exe with the
+# probe as launcher and client, and compares the messages, what the probe received, the
+# exit code and the whole folder with what the scenario expects.
+#
+#     e2e.py SCENARIOS NAME STUB PROBE RUNNER WINE [crash]
 #
 # With "crash" the first start is killed at many moments (QUILLMERE_CRASH_KILLS, 8).
-import os, re, shutil, subprocess, sys, tempfile
 
-scenarios, name, stub_path, probe_path, runner, wine = sys.argv[1:7]
-stub, probe = open(stub_path, 'rb').read(), open(probe_path, 'rb').read()
-MESSAGES = ['Could not work out where Quillmere is installed.',
-            'An update could not be finished.\n\nA file was in use. Close Tarnvayle if it is still running, then try again.',
-            'Quillmere is missing part of its installation.\n\nExpected to find:\n',
-            'Quillmere could not be started.\n\nAntivirus software sometimes blocks this. Allow the Quillmere folder and try again.']
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from notation import expand, unescape
+
+CAPTION = "Vellmarrow: Quillmere"
+MESSAGES = [
+    "Could not work out where Quillmere is installed.",
+    "An update could not be finished.\n\nA file was in use. Close Tarnvayle if it is still"
+    " running, then try again.",
+    "Quillmere is missing part of its installation.\n\nExpected to find:\n",
+    "Quillmere could not be started.\n\nAntivirus software sometimes blocks this. Allow the"
+    " Quillmere folder and try again.",
+]
+MISSING_PART_END = "\n\nExtract the whole Quillmere folder from the download, keeping it intact."
 failures = []
 
 
 def check(ok, what):
-    if not ok: failures.append(print('FAIL', what))
+    if not ok:
+        print("FAIL", what)
+        failures.append(what)
 
 
-def expand(text):
-    # {text}*N stands for N copies of text, # in them for the copy's number.
-    copies = lambda m: ''.join(m[1].replace('#', str(i)) for i in range(int(m[2])))
-    while (expanded := re.sub(r'(?<!\\)\{([^{}]*)\}\*(\d+)', copies, text)) != text:
-        text = expanded
-    return text
+def get(fields, key, otherwise=""):
+    for field, value in fields:
+        if field == key:
+            return value
+    return otherwise
 
 
-def unescape(text):
-    # The escapes \n \r \t \0 \\ \xHH, \s for a blank, \{N} for the byte before it N times in all.
-    out = bytearray()
-    for escape, plain in re.findall(r'\\(x..|\{\d+\}|.)|(.)', text, re.S):
-        if plain: out += plain.encode('latin-1')
-        elif escape[0] == 'x': out.append(int(escape[1:], 16))
-        elif escape[0] == '{': out += out[-1:] * (int(escape[1:-1]) - 1)
-        else: out += {'n': b'\n', 'r': b'\r', 't': b'\t', '0': b'\0', 's': b' '}.get(escape, escape.encode())
-    return bytes(out)
+def read_scenario(path, name):
+    # The fields of the scenario's first start, and of its second start (empty without
+    # "again"), each a list of (key, value).
+    names = {}
+    for line in open(path).read().replace("\n ", " ").splitlines():
+        for short, long in sorted(names.items(), reverse=True):
+            line = line.replace("$" + short, long)
+        if line.startswith("set "):
+            short, long = line[4:].split(" ", 1)
+            names[short] = long
+        if line.split()[:2] != ["==", name]:
+            continue
+        fields = []
+        for item in line.split(";"):
+            key, _, value = item.strip().partition(" ")
+            fields.append((key, value))
+        if ("again", "") not in fields:
+            return fields, []
+        again = fields.index(("again", ""))
+        return fields[:again], fields[again + 1 :]
+    sys.exit(f"no scenario {name}")
 
 
-def content(text):
-    pe = int.from_bytes(stub[0x3C:0x3E], 'little')
-    patch = lambda at, data: stub[:at] + data + stub[at + len(data):]
-    return {'@stub': stub, '@probe': probe, '@stub+': stub + b'Q' * (8 << 20),  # a newer stub, slow to copy
-            '@cut': stub[:100000], '@arm64': patch(pe + 4, b'\x64\xAA'), '@dll': patch(pe + 23, b'\x20'),
-            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll')}.get(text) or unescape(text)
+def patch(data, at, new):
+    return data[:at] + new + data[at + len(new) :]
+
+
+def kinds_of_content():
+    # The contents that a tree's files may name with "@".
+    pe = int.from_bytes(STUB[0x3C:0x3E], "little")
+    return {
+        "@stub": STUB,
+        "@probe": PROBE,
+        # A newer stub, slow to copy.
+        "@stub+": STUB + b"Q" * (8 << 20),
+        "@cut": STUB[:100000],
+        "@arm64": patch(STUB, pe + 4, b"\x64\xaa"),
+        "@dll": patch(STUB, pe + 23, b"\x20"),
+        "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
+    }
 
 
 def under(key, path):
-    return key.startswith(path) if path.endswith('/') else key == path
+    # Whether key is path, or lies under it when path is a folder (ends in "/").
+    if path.endswith("/"):
+        return key.startswith(path)
+    return key == path
 
 
-def apply(tree, entries, locked=None):
-    # Changes the tree (path: bytes, folders ending in "/") by entries: "path" a file
-    # holding its own name, "path=bytes", "path/" a folder, "^path..." read-only; "-path"
-    # removes, "a>b" moves and "a>>b" copies a path with all under it.
+def apply(tree, entries, read_only=None):
+    # The tree (path: bytes, folders ending in "/") changed by entries: "path" a file that holds its
+    # own name, "path=bytes", "path/" a folder, "^path..." read-only (then listed in read_only);
+    # "-path" removes, "a>b" moves and "a>>b" copies a path with all under it.
     tree = dict(tree)
     for entry in expand(entries).split():
-        head, equals, text = entry.partition('=')
-        if head[0] == '-':
+        head, equals, text = entry.partition("=")
+        if head.startswith("-"):
             tree = {key: data for key, data in tree.items() if not under(key, head[1:])}
-        elif '>' in head:
-            source, arrow, target = re.match(r'(.*?)(>>?)(.*)', head).groups()
-            carried = {target + key[len(source):]: data for key, data in tree.items() if under(key, source)}
-            if arrow == '>':
+        elif ">" in head:
+            source, arrow, target = re.match(r"(.*?)(>>?)(.*)", head).groups()
+            carried = {}
+            for key, data in tree.items():
+                if under(key, source):
+                    carried[target + key[len(source) :]] = data
+            if arrow == ">":
+                # A move replaces what stands at its target; a copy never does.
                 tree = {key: data for key, data in tree.items() if not under(key, source)}
-            # A move replaces what stands at its target; a copy never does.
-            tree = {**carried, **tree} if arrow == '>>' else {**tree, **carried}
+                tree.update(carried)
+            else:
+                tree = {**carried, **tree}
         else:
-            path = head.lstrip('^')
-            if head[0] == '^' and locked is not None: locked.append(path)
-            tree[path] = b'' if path.endswith('/') else content(text if equals else path.rsplit('/', 1)[-1])
+            path = head.lstrip("^")
+            if head.startswith("^") and read_only is not None:
+                read_only.append(path)
+            if path.endswith("/"):
+                tree[path] = b""
+            elif equals:
+                tree[path] = KINDS.get(text) or unescape(text)
+            else:
+                tree[path] = path.rsplit("/", 1)[-1].encode()
     for path in list(tree):
-        for parent in re.finditer('/', path[:-1]): tree.setdefault(path[:parent.end()], b'')
+        for slash in re.finditer("/", path[:-1]):
+            tree.setdefault(path[: slash.end()], b"")
     return tree
 
 
 def lay_out(entries):
-    shutil.rmtree(root, ignore_errors=True)
-    locked = []
-    for path, data in sorted(apply({}, entries, locked).items()):
-        os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
-        if not path.endswith('/'): open(os.path.join(root, path), 'wb').write(data)
-    for path in locked: os.chmod(os.path.join(root, path), 0o444)
+    shutil.rmtree(ROOT, ignore_errors=True)
+    read_only = []
+    for path, data in sorted(apply({}, entries, read_only).items()):
+        full = os.path.join(ROOT, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        if not path.endswith("/"):
+            with open(full, "wb") as file:
+                file.write(data)
+    for path in read_only:
+        os.chmod(os.path.join(ROOT, path), 0o444)
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
 
 
 def snapshot():
     tree = {}
-    for folder, folders, files in os.walk(root):
-        base = os.path.relpath(folder, root) + '/' if folder != root else ''
-        tree.update({base + name + '/': b'' for name in folders})
-        tree.update({base + name: open(os.path.join(folder, name), 'rb').read() for name in files})
-    # The stub that a replacement set aside is deleted by a later start, as it may still
-    # run then: one that is whole makes no difference.
-    if tree.get(exe + '.old') == stub: del tree[exe + '.old']
+    for folder, folders, files in os.walk(ROOT):
+        base = os.path.relpath(folder, ROOT) + "/" if folder != ROOT else ""
+        for name in folders:
+            tree[base + name + "/"] = b""
+        for name in files:
+            tree[base + name] = read(os.path.join(folder, name))
+    # A later start deletes the stub that a replacement set aside, as it may still run
+    # now: one that is whole makes no difference.
+    if tree.get(EXE + ".old") == STUB:
+        del tree[EXE + ".old"]
     return tree
 
 
 def compare(want, got, when):
-    wrong = [path + ' is missing' for path in want if path not in got] + [path + ' is left over' for path in got if path not in want]
-    wrong += [path + ' holds other bytes' for path in want if path in got and got[path] != want[path]]
-    for what in sorted(wrong)[:8]: check(False, when + ': ' + what)
+    wrong = [path + " is missing" for path in want if path not in got]
+    wrong += [path + " is left over" for path in got if path not in want]
+    wrong += [
+        path + " holds other bytes" for path in want if got.get(path, want[path]) != want[path]
+    ]
+    for what in sorted(wrong)[:8]:
+        check(False, f"{when}: {what}")
 
 
 def windows(path):
-    return 'Z:' + path.replace('/', '\\')
+    return "Z:" + path.replace("/", "\\")
 
 
-def run(hold='-', kill=0, gap='-'):
-    # Starts the stub (twice, `gap` ms apart), ends it after `kill` ms unless 0, and
-    # gives what happened: exit (code, ms), box, args and probe records.
-    if os.path.exists(probe_out): os.remove(probe_out)
-    hold = hold if hold == '-' else windows(os.path.join(root, hold))
-    report = subprocess.run([wine, runner, hold, str(kill), gap, root_seen + '\\' + exe.replace('/', '\\'), args], stdout=subprocess.PIPE, timeout=600).stdout
-    seen = {'box': [], 'probe': []}
-    for kind, *fields in (record.split('\x1f') for record in report.decode('utf-16-le').split('\x1e')[:-1]):
-        seen[kind] = seen[kind] + [fields] if kind in ('box', 'probe') else fields
+def run(hold="-", kill=0, gap="-"):
+    # Starts the stub (a second one gap ms later, unless "-"), ends it after kill ms unless 0, and
+    # tells what happened: "exit" [ms, each stub's exit code], "box" [[caption, text], ...], "args"
+    # (the stub's own), and "probe" [[path, command line, folder, argument, ...], ...] for each
+    # program started, in order.
+    shutil.rmtree(PROBE_OUT, ignore_errors=True)
+    os.mkdir(PROBE_OUT)
+    if hold != "-":
+        hold = windows(os.path.join(ROOT, hold))
+    stub = SEEN_ROOT + "\\" + EXE.replace("/", "\\")
+    command = [WINE, RUNNER, hold, str(kill), gap, stub, ARGS]
+    output = subprocess.run(command, stdout=subprocess.PIPE, timeout=600).stdout
+    seen = {"box": [], "probe": []}
+    for record in output.decode("utf-16-le").split("\x1e")[:-1]:
+        kind, *fields = record.split("\x1f")
+        if kind == "box":
+            seen["box"].append(fields)
+        else:
+            seen[kind] = fields
+    records = sorted(os.scandir(PROBE_OUT), key=lambda entry: entry.stat().st_mtime_ns)
+    for entry in records:
+        seen["probe"].append(read(entry.path).decode("utf-16-le").split("\0")[:-1])
     return seen
 
 
-def expect(o, seen, when):
-    # Whether a start did what `o` says: "launch PROGRAM [INSTANCE RESOURCES]" for each
-    # program started, "box N [PATH]", "line TEXT" and "exit CODE".
-    seat = lambda path: root_seen if path == '.' else path[1:] if path[0] == '=' else root_seen + '\\' + expand(path).replace('/', '\\')
-    box = get(o, 'box').split()
-    boxes = [['Vellmarrow: Quillmere', MESSAGES[int(box[0]) - 1] + (seat(box[1]) + '\n\nExtract the whole Quillmere folder from the download, keeping it intact.' if box[1:] else '')]] if box else []
-    check(seen['box'] == boxes, f'{when}: messages {seen["box"]}')
-    check(int(seen['exit'][0]) == int(get(o, 'exit', '7'), 0), f'{when}: exit code {seen["exit"][0]}')
-    launches = [value for key, value in o if key == 'launch']
-    check(len(seen['probe']) == len(launches), f'{when}: {len(seen["probe"])} programs started')
-    for want, (path, line, folder, *argv) in zip((launch.split() for launch in launches), seen['probe']):
-        expected = [seat(want[0])] + seen['args'] + (['--instance-root', seat(want[1]), '--quillmere-settings', seat('settings'), '--resources', seat(want[2])] if want[1:] else [])
-        check([path, folder] + argv == [expected[0], expected[0].rsplit('\\', 1)[0] if want[1:] else root_seen] + expected, f'{when}: started {line} in {folder}')
-    line = get(o, 'line').replace('{R}', root_seen)
-    check(not line or not seen['probe'] or seen['probe'][0][1] == line, f'{when}: command line {seen["probe"][:1]}')
+def seat(path):
+    # A path of the scenario as the stub sees it: "." the root itself, after "=" the path as it
+    # stands, else the path under the root.
+    if path == ".":
+        return SEEN_ROOT
+    if path.startswith("="):
+        return path[1:]
+    return SEEN_ROOT + "\\" + expand(path).replace("/", "\\")
 
 
-def get(pairs, key, otherwise=''):
-    return next((value for k, value in pairs if k == key), otherwise)
+def expect(start, seen, when):
+    # Checks that a start did what its fields say: "launch PROGRAM [INSTANCE RESOURCES]" for each
+    # program started, "box N [PATH]", "line TEXT" and "exit CODE" (7).
+    box = get(start, "box").split()
+    boxes = []
+    if box:
+        text = MESSAGES[int(box[0]) - 1]
+        if len(box) > 1:
+            text += seat(box[1]) + MISSING_PART_END
+        boxes = [[CAPTION, text]]
+    did = f"exit codes {seen['exit'][1:]}, messages {seen['box']}"
+    check(seen["box"] == boxes, f"{when}: {did}")
+    check(int(seen["exit"][1]) == int(get(start, "exit", "7"), 0), f"{when}: {did}")
+    launches = [value.split() for key, value in start if key == "launch"]
+    started = len(seen["probe"])
+    check(started == len(launches), f"{when}: {started} programs started; {did}")
+    for want, (path, line, folder, *arguments) in zip(launches, seen["probe"]):
+        program = seat(want[0])
+        wanted = [program, SEEN_ROOT, program] + seen["args"]
+        if len(want) > 1:
+            wanted[1] = program.rsplit("\\", 1)[0]
+            wanted += ["--instance-root", seat(want[1])]
+            wanted += ["--quillmere-settings", seat("settings"), "--resources", seat(want[2])]
+        check([path, folder] + arguments == wanted, f"{when}: started {line} in {folder}")
+    line = get(start, "line").replace("{R}", SEEN_ROOT)
+    if line and seen["probe"]:
+        check(seen["probe"][0][1] == line, f"{when}: command line {seen['probe'][0][1]}")
 
 
 def starts():
-    lay_out(get(given, 'tree'))
-    want = apply(snapshot(), get(first, 'after'))
-    expect(first, run(hold=get(given, 'hold', '-')), 'first start')
-    compare(want, snapshot(), 'after the first start')
-    if ' once' in get(given, '=='): return
+    tree = get(FIRST, "tree")
+    lay_out(tree)
+    want = apply(snapshot(), get(FIRST, "after"))
+    expect(FIRST, run(hold=get(FIRST, "hold", "-")), "first start")
+    compare(want, snapshot(), "after the first start")
+    if " once" in get(FIRST, "=="):
+        return
     # The second start finishes what the first could not, or changes nothing.
-    again = second if get(given, 'again', None) is not None else [(key, value) for key, value in first if key != 'after']
-    expect(again, run(), 'second start')
-    compare(apply(want, get(again, 'after')), snapshot(), 'after the second start')
-    for gap in get(given, 'twice').split():
-        # Two stubs on one folder, the second started `gap` ms after the first.
-        lay_out(get(given, 'tree'))
-        check(len(run(gap=gap)['probe']) == 2 * len([key for key, _ in first if key == 'launch']), f'two stubs {gap} ms apart: not two launches')
-        compare(apply(apply({}, get(given, 'tree')), get(first, 'after')), snapshot(), f'two stubs {gap} ms apart')
+    again = SECOND or [field for field in FIRST if field[0] != "after"]
+    expect(again, run(), "second start")
+    compare(apply(want, get(again, "after")), snapshot(), "after the second start")
+    for gap in get(FIRST, "twice").split():
+        lay_out(tree)
+        seen = run(gap=gap)
+        when = f"two stubs {gap} ms apart"
+        launches = 2 * len([key for key, _ in FIRST if key == "launch"])
+        did = f"exit codes {seen['exit'][1:]}, messages {seen['box']}"
+        check(len(seen["probe"]) == launches, f"{when}: {len(seen['probe'])} launches; {did}")
+        compare(apply(apply({}, tree), get(FIRST, "after")), snapshot(), when)
 
 
 def crashes():
-    # Kills the first start at moments spread over an uninterrupted one, then starts the
-    # stub until it reaches the launcher, and once more: the folder must be what two
-    # uninterrupted starts leave.
-    kills, gaps = int(os.environ.get('QUILLMERE_CRASH_KILLS', 8)), 0
-    want = apply(apply(apply({}, get(given, 'tree')), get(first, 'after')), get(second, 'after'))
-    lay_out(get(given, 'tree'))
-    span = int(run()['exit'][1])
+    # Kills the first start at moments spread over an uninterrupted one, then starts the stub until
+    # it reaches the launcher, and once more: the folder must then be what two uninterrupted starts
+    # leave.
+    tree = get(FIRST, "tree")
+    kills = int(os.environ.get("QUILLMERE_CRASH_KILLS", 8))
+    want = apply(apply(apply({}, tree), get(FIRST, "after")), get(SECOND, "after"))
+    lay_out(tree)
+    span = int(run()["exit"][0])
+    between_renames = 0
     for kill in range(kills):
-        lay_out(get(given, 'tree'))
+        lay_out(tree)
         # The moments walk the span in golden-ratio steps, so any number spreads evenly.
-        run(kill=max(1, int(span * ((0.5 + kill * 0.6180339887) % 1))))
-        if not os.path.exists(os.path.join(root, exe)):
-            # Killed between the two renames of a self-replacement (by "@stub+"): nothing is
-            # left to start, but neither stub may have lost a byte.
-            read = lambda suffix: open(os.path.join(root, exe + suffix), 'rb').read()
-            check(read('.old') == stub and read('.new') == content('@stub+'), 'a stub is cut short')
-            gaps += 1
+        moment = (0.5 + kill * 0.6180339887) % 1
+        run(kill=max(1, int(span * moment)))
+        stub = os.path.join(ROOT, EXE)
+        if not os.path.exists(stub):
+            # Killed between the two renames of a self-replacement: no stub is left to
+            # start, but neither copy may have lost a byte.
+            whole = read(stub + ".old") == STUB and read(stub + ".new") == KINDS["@stub+"]
+            check(whole, "a stub is cut short")
+            between_renames += 1
             continue
-        check(any(run()['probe'] for _ in range(3)), f'no start reached the launcher after kill {kill}')
+        for attempt in range(3):
+            if run()["probe"]:
+                break
+        else:
+            check(False, f"no start reached the launcher after kill {kill}")
         run()
-        compare(want, snapshot(), f'after kill {kill}')
-    print(f'{kills} kills over {span} ms, {gaps} between the renames of a self-replacement')
+        compare(want, snapshot(), f"after kill {kill}")
+    print(f"{kills} kills over {span} ms, {between_renames} between the renames of a stub")
 
 
-# The scenario: its rows' fields are separated by ";", a line that begins with a blank
-# continues the one before, and $NAME stands for what "set NAME" gave.
-sets, given, first, second, rows = {}, [], [], [], None
-for line in open(scenarios).read().replace('\n ', ' ').splitlines():
-    for key, value in sorted(sets.items(), reverse=True): line = line.replace('$' + key, value)
-    for item in line.split(';') if not line.startswith('#') else []:
-        key, _, value = item.strip().partition(' ')
-        if key == 'set': sets.update([value.split(' ', 1)])
-        if key == '==': rows = first if value.split()[0] == name else None
-        if rows is None or key in ('', 'set'): continue
-        (given if key in ('==', 'again', 'tree', 'root', 'drive', 'exe', 'args', 'hold', 'twice') else rows).append((key, value))
-        if key == 'again': rows = second
-if not given: sys.exit(f'no scenario {name}')
-
-work = tempfile.mkdtemp(prefix='qm', dir='/tmp')
-root, probe_out = os.path.join(work, expand(get(given, 'root', 'My Game'))), os.path.join(work, 'probe')
-root_seen, exe, args = windows(root), get(given, 'exe', 'Quillmere.exe'), get(given, 'args', '-x "a b"')
-# The probe ends with the first start's exit code, unless that says "stub" (0) or "message" (1).
-exit_code = get(first, 'exit', '7')
-os.environ.update(QUILLMERE_PROBE_OUT=windows(probe_out), QUILLMERE_PROBE_EXIT=exit_code if int(exit_code, 0) > 1 else '7')
-if get(given, 'drive'):
-    # The stub runs from the root of a drive that is the install folder: Wine keeps its
-    # drives as links in its prefix, which Wine itself names (and sets up on first use),
-    # and a process started later sees a new one.
-    prefix = subprocess.run([wine, 'cmd', '/c', 'echo %WINEPREFIX%'], stdout=subprocess.PIPE, text=True).stdout.strip()
-    link = os.path.join(prefix, 'dosdevices', get(given, 'drive') + ':')
-    if os.path.lexists(link): os.remove(link)  # left by a run that was cut off
-    os.symlink(root, link)
-    root_seen = get(given, 'drive') + ':'
+FIRST, SECOND = read_scenario(sys.argv[1], sys.argv[2])
+STUB, PROBE = read(sys.argv[3]), read(sys.argv[4])
+RUNNER, WINE = sys.argv[5:7]
+KINDS = kinds_of_content()
+WORK = tempfile.mkdtemp(prefix="qm", dir="/tmp")
+ROOT = os.path.join(WORK, expand(get(FIRST, "root", "My Game")))
+PROBE_OUT = os.path.join(WORK, "probe")
+SEEN_ROOT = windows(ROOT)
+EXE = get(FIRST, "exe", "Quillmere.exe")
+ARGS = get(FIRST, "args", '-x "a b"')
+# The probe ends with the first start's exit code, unless that is the stub's own (0 after
+# a relaunch, 1 after a message).
+probe_exit = get(FIRST, "exit", "7")
+if int(probe_exit, 0) <= 1:
+    probe_exit = "7"
+os.environ.update(QUILLMERE_PROBE_OUT=windows(PROBE_OUT), QUILLMERE_PROBE_EXIT=probe_exit)
+drive = get(FIRST, "drive")
+if drive:
+    # The stub runs from the root of a drive that is the install folder. Wine keeps its
+    # drives as links in its prefix, which Wine itself names (and sets up on first use);
+    # a process started later sees a new one.
+    echo = [WINE, "cmd", "/c", "echo %WINEPREFIX%"]
+    prefix = subprocess.run(echo, stdout=subprocess.PIPE, text=True).stdout.strip()
+    link = os.path.join(prefix, "dosdevices", drive + ":")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(ROOT, link)
+    SEEN_ROOT = drive + ":"
 try:
-    crashes() if sys.argv[7:] == ['crash'] else starts()
+    if sys.argv[7:] == ["crash"]:
+        crashes()
+    else:
+        starts()
 finally:
-    if get(given, 'drive'): os.remove(link)
-    shutil.rmtree(work)
+    if drive:
+        os.remove(link)
+    shutil.rmtree(WORK)
 sys.exit(bool(failures))

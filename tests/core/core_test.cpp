@@ -1,20 +1,14 @@
-// The portable core against the tables beside this file. A row is the expected
-// result, then one or more cases separated by blanks, written as tests/text.h tells.
-//
-//   core_test TABLE [STUB]           checks a table (the image table changes STUB)
-//   core_test --seeds DIR [STUB]     writes every case, and STUB, as seeds for the fuzzer
-//   core_test quoting                (Windows) quoting against the system's splitter
-#include <cstdio>
+// Prints, for every file in the folder it is given, the file's name and what the
+// portable core decides from its bytes (decide.h); tests/core.py writes the files from
+// the tables and compares. Given "quoting" (on Windows), it checks quoting against the
+// system's own splitter instead.
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <vector>
 
-#include "../text.h"
-#include "install/layout_format.h"
-#include "settings/settings_format.h"
+#include "decide.h"
 #include "startup/command_line.h"
-#include "update/journal_format.h"
-#include "update/stub_image.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,72 +18,33 @@
 namespace {
 using namespace quillmere;
 
-std::string stub;
-
-// Printable: blanks and bytes outside ASCII as \xHH, wider characters as \uHHHH, and
-// a character that stands more than 8 times in a row followed by \{N}.
-std::string Show(std::wstring_view text) {
-  std::string out;
-  for (std::size_t i = 0, run; i < text.size(); i += run) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, text[i] > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(text[i]));
-    out += text[i] > 0x20 && text[i] < 0x7F ? std::string(1, static_cast<char>(text[i])) : hex;
-    run = std::min(text.find_first_not_of(text[i], i), text.size()) - i;
-    if (run > 8) out += "\\{" + std::to_string(run) + "}";
-    else run = 1;
-  }
-  return out;
-}
-
-std::wstring Widen(const std::string& bytes) {
-  return std::wstring(reinterpret_cast<const unsigned char*>(bytes.data()), reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size());
-}
-
-// The stub with bytes overwritten ("AT:SIZE=VALUE", AT counted from the start,
-// "pe+" from the PE header or "sec+" from the last section's entry) or cut ("cut=N").
-std::string Patched(const std::string& patch) {
-  auto u16 = [](std::size_t at) { return static_cast<std::size_t>(stub[at] & 0xFF | (stub[at + 1] & 0xFF) << 8); };
-  std::size_t pe = u16(0x3C), sec = pe + 24 + u16(pe + 20) + 40 * (u16(pe + 6) - 1), at = 0, size = 0;
-  long long value = 0;
-  std::string image = stub;
-  if (patch.starts_with("cut=")) image.resize(std::stoul(patch.substr(4)));
-  else if (!patch.empty() && std::sscanf(patch.c_str() + patch.find_first_of("0123456789"), "%zu:%zu=%lli", &at, &size, &value) == 3)
-    for (std::size_t k = 0; k < size; ++k) image[(patch[0] == 'p' ? pe : patch[0] == 's' ? sec : 0) + at + k] = static_cast<char>(value >> 8 * k);
-  return image;
-}
-
-std::string Check(const std::string& table, const std::string& input) {
-  std::string out, image = table == "image" ? Patched(input) : "";
-  if (table == "layout") return std::to_string(LayoutVersionFromText(input));
-  if (table == "image") return IsWholeX64GuiProgram(std::string_view(image).substr(0, kStubHeaderBytes), image.size()) ? "yes" : "no";
-  if (table == "settings") {
-    // Read in blocks of 1 to 24 bytes, as far as the reader would: the name must not change.
-    out = Show(InstanceNameFromSettings(input));
-    for (std::size_t block = 1, size = 0; block < 25; ++block, size = 0) {
-      while (size < input.size() && !HoldsWholeServerLine(input.substr(0, size + block), size)) size += block;
-      if (Show(InstanceNameFromSettings(input.substr(0, size + block))) != out) return out + ", but read by " + std::to_string(block);
-    }
-    return out;
-  }
-  for (const JournalEntry& entry : ParseUpdateJournal(input)) out += (out.empty() ? "" : ";") + Show(entry.stagedName + L"|" + entry.targetPath);
-  return out.empty() ? "-" : out;
-}
-
 #ifdef _WIN32
-// Every argument of up to six characters from a, blank, tab, quote and backslash,
-// twice on one line, must come back from CommandLineToArgvW unchanged; and whether a
-// line holds arguments must agree with it.
+std::vector<std::wstring> Split(const std::wstring& line) {
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(line.c_str(), &count);
+  std::vector<std::wstring> split(words, words + count);
+  LocalFree(words);
+  return split;
+}
+
+// Every argument of up to six characters from a, blank, tab, quote and backslash, twice
+// on one line, must come back from the splitter unchanged; and whether a line holds
+// arguments after the program name must agree with it.
 int CheckQuoting() {
-  int failures = 0, count = 0;
   std::vector<std::wstring> arguments = {L""};
-  for (std::size_t i = 0; arguments[i].size() < 6; ++i)
+  for (std::size_t i = 0; arguments[i].size() < 6; ++i) {
     for (wchar_t c : std::wstring(L"a \t\"\\")) arguments.push_back(arguments[i] + c);
+  }
+  int failures = 0;
   for (const std::wstring& argument : arguments) {
-    wchar_t** split = CommandLineToArgvW((L"p " + QuoteArgument(argument) + L" " + QuoteArgument(argument)).c_str(), &count);
-    bool quoted = count == 3 && argument == split[1] && argument == split[2];
-    LocalFree(split), LocalFree(CommandLineToArgvW(argument.c_str(), &count));
-    bool told = HasArgumentsAfterProgramName(argument) == (count > 1);
-    if (!quoted || !told) std::printf("FAIL %s: %s\n", quoted ? "holds arguments" : "quoted", Show(argument).c_str()), ++failures;
+    std::wstring quoted = QuoteArgument(argument);
+    std::vector<std::wstring> want = {L"p", argument, argument};
+    bool splitBack = Split(L"p " + quoted + L" " + quoted) == want;
+    bool toldApart = HasArgumentsAfterProgramName(argument) == (Split(argument).size() > 1);
+    if (!splitBack || !toldApart) {
+      std::printf("FAIL quoting %s\n", Show(argument).c_str());
+      ++failures;
+    }
   }
   return failures;
 }
@@ -98,28 +53,16 @@ int CheckQuoting() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string path = argc > 1 ? argv[1] : "", folder = __FILE__;
+  if (argc < 2) return 2;
+  std::string folder = argv[1];
 #ifdef _WIN32
-  if (path == "quoting") return CheckQuoting() != 0;
+  if (folder == "quoting") return CheckQuoting() != 0;
 #endif
-  bool seeds = path == "--seeds";
-  if (argc > 2 + seeds) stub.assign(std::istreambuf_iterator<char>(std::ifstream(argv[2 + seeds], std::ios::binary).rdbuf()), {});
-  if (seeds) std::ofstream(std::string(argv[2]) + "/image", std::ios::binary) << 'i' << stub.substr(0, kStubHeaderBytes);
-  int failures = 0, cases = 0;
-  for (std::string table : seeds ? std::vector<std::string>{"settings", "layout", "journal"} : std::vector{path}) {
-    std::ifstream in(seeds ? folder.substr(0, folder.find_last_of("/\\") + 1) + table + ".txt" : table);
-    if (!in || (table.ends_with("image.txt") && stub.empty())) return std::printf("cannot read %s or the stub\n", table.c_str()), 2;
-    table = table.substr(table.find_last_of("/\\") + 1), table = table.substr(0, table.find('.'));
-    for (std::string line, want, input; std::getline(in, line);) {
-      std::istringstream row(line);
-      if (!(row >> want) || want[0] == '#') continue;
-      for (bool any = false; (row >> input) || !any; any = true, input.clear()) {
-        if (table != "image") input = Unescape(input);
-        if (seeds) std::ofstream(std::string(argv[2]) + "/" + table + std::to_string(++cases), std::ios::binary) << table[0] << input;
-        else if (std::string got = Check(table, input); got != want)
-          std::printf("FAIL %s: %s\n  want %s\n  got  %s\n", table.c_str(), Show(Widen(input)).c_str(), want.c_str(), got.c_str()), ++failures;
-      }
-    }
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    std::string input(std::istreambuf_iterator<char>(file), {});
+    std::string name = entry.path().filename().string();
+    std::printf("%s %s\n", name.c_str(), Decide(input).c_str());
   }
-  return failures != 0;
+  return 0;
 }

@@ -1,22 +1,44 @@
-// Stands in for the launcher, the client or a stub. It appends what it was given to
-// the file named by QUILLMERE_PROBE_OUT, as three UTF-16 fields each ended by a
-// zero character (its own path, its command line, its working folder), and exits
-// with the number in QUILLMERE_PROBE_EXIT.
+// Stands in for the launcher, the client or a new stub. It writes what it was given to a
+// file of its own in the folder that QUILLMERE_PROBE_OUT names: its path, its command
+// line, its working folder and its arguments as the system splits them, in UTF-16, each
+// ended by a zero character. Then it ends with the number in QUILLMERE_PROBE_EXIT.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cwchar>
 #include <string>
 
+namespace {
+
+wchar_t text[32768];
+
+void Append(std::wstring& record, const wchar_t* field) {
+  record += field;
+  record += L'\0';
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  wchar_t out[MAX_PATH], code[32] = L"0", self[32768], folder[32768];
-  if (GetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", out, MAX_PATH)) {
-    std::wstring record = std::wstring(self, GetModuleFileNameW(nullptr, self, 32768)) + L'\0' + GetCommandLineW() + L'\0' +
-                          std::wstring(folder, GetCurrentDirectoryW(32768, folder)) + L'\0';
-    // Append-only, so that records of probes that run at once land whole.
-    HANDLE file = CreateFileW(out, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+  wchar_t folder[MAX_PATH];
+  if (GetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", folder, MAX_PATH)) {
+    std::wstring record;
+    GetModuleFileNameW(nullptr, text, 32768);
+    Append(record, text);
+    Append(record, GetCommandLineW());
+    GetCurrentDirectoryW(32768, text);
+    Append(record, text);
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; i < count; ++i) Append(record, arguments[i]);
+    // A file of its own, so that probes that run at once cannot mix their records.
+    GetTempFileNameW(folder, L"p", 0, text);
+    HANDLE file = CreateFileW(text, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    WriteFile(file, record.data(), static_cast<DWORD>(record.size() * 2), &written, nullptr), CloseHandle(file);
+    WriteFile(file, record.data(), static_cast<DWORD>(record.size() * 2), &written, nullptr);
+    CloseHandle(file);
   }
+  wchar_t code[32] = L"0";
   GetEnvironmentVariableW(L"QUILLMERE_PROBE_EXIT", code, 32);
   ExitProcess(static_cast<UINT>(std::wcstoul(code, nullptr, 0)));
 }

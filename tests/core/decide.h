@@ -1,0 +1,78 @@
+// What the portable core decides from bytes that others wrote, as text. The first byte
+// names the reader (the initial of a table in this folder: settings, layout, journal,
+// image), the rest is its input. A result that begins with "!" breaks a rule that must
+// hold for any input.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "install/layout_format.h"
+#include "settings/settings_format.h"
+#include "update/journal_format.h"
+#include "update/stub_image.h"
+
+namespace quillmere {
+
+// ASCII letters and signs as they are, any other character as \uHHHH.
+inline std::string Show(std::wstring_view text) {
+  std::string shown;
+  for (wchar_t c : text) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+    if (c > 0x20 && c < 0x7F) {
+      shown += static_cast<char>(c);
+    } else {
+      shown += escaped;
+    }
+  }
+  return shown;
+}
+
+// The bytes of `input` that the reader takes in blocks of `block` bytes: it stops after
+// the block that completes a server line.
+inline std::string_view SettingsRead(std::string_view input, std::size_t block) {
+  std::size_t read = 0;
+  while (read < input.size()) {
+    std::size_t lastBlock = read;
+    read = std::min(read + block, input.size());
+    if (HoldsWholeServerLine(input.substr(0, read), lastBlock)) break;
+  }
+  return input.substr(0, read);
+}
+
+// The instance name; reading stopped early in blocks of any size must not change it.
+inline std::string DecideSettings(std::string_view input) {
+  std::wstring_view name = InstanceNameFromSettings(input);
+  for (std::size_t block = 1; block <= 24; ++block) {
+    if (InstanceNameFromSettings(SettingsRead(input, block)) != name) {
+      return "!read in blocks of " + std::to_string(block);
+    }
+  }
+  return Show(name);
+}
+
+// The journal's entries, as staged|target joined by ";", or "-" for none.
+inline std::string DecideJournal(std::string_view input) {
+  std::string entries;
+  for (const JournalEntry& entry : ParseUpdateJournal(input)) {
+    if (!entries.empty()) entries += ";";
+    entries += Show(entry.stagedName + L"|" + entry.targetPath);
+  }
+  return entries.empty() ? "-" : entries;
+}
+
+inline std::string Decide(std::string_view input) {
+  if (input.empty()) return "";
+  char reader = input[0];
+  input.remove_prefix(1);
+  if (reader == 's') return DecideSettings(input);
+  if (reader == 'l') return std::to_string(LayoutVersionFromText(input));
+  if (reader == 'j') return DecideJournal(input);
+  bool whole = IsWholeX64GuiProgram(input.substr(0, kStubHeaderBytes), input.size());
+  return whole ? "yes" : "no";
+}
+
+}  // namespace quillmere
