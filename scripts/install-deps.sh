@@ -8,7 +8,8 @@ packages=(
   wine64 wine                                           # runs the Windows programs and tests
   icoutils binutils                                     # read the built exe's resources and DLL names
   clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
-  python3                                               # the end-to-end driver
+  python3                                               # the test drivers
+  clang-format black                                    # formatting, checked by the tests
 )
 missing=()
 for package in "${packages[@]}"; do
