@@ -2,6 +2,7 @@
 // The first byte picks the reader (the initials of the tables in tests/core, which
 // seed it); the sanitizers watch every access, and what must hold for any input is
 // checked.
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -19,7 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char reader = input.empty() ? 0 : input[0];
   input.remove_prefix(reader ? 1 : 0);
   if (reader == 'l') LayoutVersionFromText(input);
-  if (reader == 'i') IsWholeX64GuiProgram(input.substr(0, kStubHeaderBytes), input.size());
+  if (reader == 'i') {
+    std::string_view head = input.substr(0, kStubHeaderBytes);
+    std::size_t table = std::min<std::size_t>(CertificateTableOffset(head), input.size());
+    IsWholeX64GuiProgram(head, input.size(), input.substr(table));
+  }
   if (reader == 'j')
     for (const JournalEntry& entry : ParseUpdateJournal(input))
       REQUIRE(IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath) && entry.targetPath.find(L'/') == std::wstring::npos);

@@ -45,23 +45,48 @@ std::wstring Widen(const std::string& bytes) {
   return std::wstring(reinterpret_cast<const unsigned char*>(bytes.data()), reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size());
 }
 
-// The stub with bytes overwritten ("AT:SIZE=VALUE", AT counted from the start,
-// "pe+" from the PE header or "sec+" from the last section's entry) or cut ("cut=N").
-std::string Patched(const std::string& patch) {
+// Writes `value` into `size` bytes of `image` at `at`, little-endian.
+void Put(std::string& image, std::size_t at, std::size_t size, long long value) {
+  for (std::size_t k = 0; k < size; ++k) image[at + k] = static_cast<char>(value >> 8 * k);
+}
+
+// The stub with bytes overwritten ("AT:SIZE=VALUE", AT counted from the start, "pe+" from
+// the PE header, "sec+" from the last section's entry, "cert+" from the certificate table),
+// cut ("cut=N", or N bytes off the end when negative) or signed ("sign=N": a table of N
+// bytes appended, its entry plausible), patch after patch, separated by commas.
+std::string Patched(const std::string& patches) {
   auto u16 = [](std::size_t at) { return static_cast<std::size_t>(stub[at] & 0xFF | (stub[at + 1] & 0xFF) << 8); };
   std::size_t pe = u16(0x3C), sec = pe + 24 + u16(pe + 20) + 40 * (u16(pe + 6) - 1), at = 0, size = 0;
+  std::size_t cert = 0;
   long long value = 0;
   std::string image = stub;
-  if (patch.starts_with("cut=")) image.resize(std::stoul(patch.substr(4)));
-  else if (!patch.empty() && std::sscanf(patch.c_str() + patch.find_first_of("0123456789"), "%zu:%zu=%lli", &at, &size, &value) == 3)
-    for (std::size_t k = 0; k < size; ++k) image[(patch[0] == 'p' ? pe : patch[0] == 's' ? sec : 0) + at + k] = static_cast<char>(value >> 8 * k);
+  std::istringstream list(patches);
+  for (std::string patch; std::getline(list, patch, ',');) {
+    long long n = std::stoll(patch.substr(patch.find('=') + 1));
+    if (patch.starts_with("cut=")) {
+      image.resize(n < 0 ? image.size() + n : n);
+    } else if (patch.starts_with("sign=")) {
+      cert = image.size();
+      image.resize(cert + n);
+      Put(image, cert, 8, n | 0x0002020000000000);
+      Put(image, pe + 168, 8, cert | n << 32);
+    } else if (std::sscanf(patch.c_str() + patch.find_first_of("0123456789"), "%zu:%zu=%lli", &at, &size, &value) == 3) {
+      std::size_t base = patch[0] == 'p' ? pe : patch[0] == 's' ? sec : patch[0] == 'c' ? cert : 0;
+      Put(image, base + at, size, value);
+    }
+  }
   return image;
 }
 
 std::string Check(const std::string& table, const std::string& input) {
   std::string out, image = table == "image" ? Patched(input) : "";
   if (table == "layout") return std::to_string(LayoutVersionFromText(input));
-  if (table == "image") return IsWholeX64GuiProgram(std::string_view(image).substr(0, kStubHeaderBytes), image.size()) ? "yes" : "no";
+  if (table == "image") {
+    std::string_view head = std::string_view(image).substr(0, kStubHeaderBytes);
+    std::size_t table = std::min<std::size_t>(CertificateTableOffset(head), image.size());
+    std::string entry = image.substr(table, kCertificateEntryBytes);
+    return IsWholeX64GuiProgram(head, image.size(), entry) ? "yes" : "no";
+  }
   if (table == "settings") {
     // Read in blocks of 1 to 24 bytes, as far as the reader would: the name must not change.
     out = Show(InstanceNameFromSettings(input));
