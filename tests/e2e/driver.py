@@ -44,9 +44,13 @@ def unescape(text):
 def content(text):
     pe = int.from_bytes(stub[0x3C:0x3E], 'little')
     patch = lambda at, data: stub[:at] + data + stub[at + len(data):]
+    # signed: a certificate table of 16 bytes at its end, its entry plausible
+    table = b'\x10\0\0\0\0\2\2\0' + bytes(8)
+    signed = patch(pe + 168, (len(stub) | 16 << 32).to_bytes(8, 'little')) + table
     return {'@stub': stub, '@probe': probe, '@stub+': stub + b'Q' * (8 << 20),  # a newer stub, slow to copy
             '@cut': stub[:100000], '@arm64': patch(pe + 4, b'\x64\xAA'), '@dll': patch(pe + 23, b'\x20'),
-            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll')}.get(text) or unescape(text)
+            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll'),
+            '@signed': signed}.get(text) or unescape(text)
 
 
 def under(key, path):
