@@ -9,6 +9,7 @@ packages=(
   icoutils binutils                                     # read the built exe's resources and DLL names
   clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
   python3                                               # the end-to-end driver
+  osslsigncode libengine-pkcs11-openssl openssl         # signing a release, with a file or a token
 )
 missing=()
 for package in "${packages[@]}"; do
