@@ -7,7 +7,8 @@
 #
 #   scripts/release.sh [options]
 #     --pkcs12 FILE          certificate and private key in a PKCS#12 file
-#     --password-file FILE   its password, or the token's PIN (the first line of FILE)
+#     --password-file FILE   its password, or the token's PIN: the whole file, a final
+#                            line break aside
 #     --pkcs11-module FILE   a PKCS#11 module, for a hardware token or a cloud signing service
 #     --key URI              the private key in the token (a pkcs11: URI)
 #     --cert FILE|URI        the signing certificate, as a file or a pkcs11: URI in the token
@@ -50,7 +51,7 @@ done
 signer=()
 if [[ -n $pkcs12 ]]; then
   [[ -z $module$key$cert ]] || fail "give either --pkcs12 or --pkcs11-module, --key and --cert"
-  [[ -n $password ]] || fail "--pkcs12 needs --password-file (a password is never given on the command line)"
+  [[ -n $password ]] || fail "--pkcs12 needs --password-file (never a password on the command line)"
   readable --pkcs12 "$pkcs12"
   signer=(-pkcs12 "$pkcs12")
 elif [[ -n $module$key$cert ]]; then
@@ -124,6 +125,7 @@ if [[ $release == "$unsigned" ]]; then
   echo "No certificate given: $out/Quillmere.exe is not signed. SHA-256 $plain"
 else
   echo "$plain  Quillmere.unsigned.exe" >"$out/Quillmere.unsigned.exe.sha256"
-  echo "Signed and verified: $out/Quillmere.exe SHA-256 $(cut -d' ' -f1 "$out/Quillmere.exe.sha256")"
+  signed=$(sha256sum <"$out/Quillmere.exe" | cut -c-64)
+  echo "Signed and verified: $out/Quillmere.exe SHA-256 $signed"
   echo "Without its signature (the reproducible build): SHA-256 $plain"
 fi
