@@ -63,6 +63,7 @@ std::string Patched(const std::string& patches) {
   std::istringstream list(patches);
   for (std::string patch; std::getline(list, patch, ',');) {
     long long n = std::stoll(patch.substr(patch.find('=') + 1));
+    const char* numbers = patch.c_str() + patch.find_first_of("0123456789");
     if (patch.starts_with("cut=")) {
       image.resize(n < 0 ? image.size() + n : n);
     } else if (patch.starts_with("sign=")) {
@@ -70,7 +71,7 @@ std::string Patched(const std::string& patches) {
       image.resize(cert + n);
       Put(image, cert, 8, n | 0x0002020000000000);
       Put(image, pe + 168, 8, cert | n << 32);
-    } else if (std::sscanf(patch.c_str() + patch.find_first_of("0123456789"), "%zu:%zu=%lli", &at, &size, &value) == 3) {
+    } else if (std::sscanf(numbers, "%zu:%zu=%lli", &at, &size, &value) == 3) {
       std::size_t base = patch[0] == 'p' ? pe : patch[0] == 's' ? sec : patch[0] == 'c' ? cert : 0;
       Put(image, base + at, size, value);
     }
