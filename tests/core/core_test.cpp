@@ -84,8 +84,8 @@ std::string Check(const std::string& table, const std::string& input) {
   if (table == "layout") return std::to_string(LayoutVersionFromText(input));
   if (table == "image") {
     std::string_view head = std::string_view(image).substr(0, kStubHeaderBytes);
-    std::size_t table = std::min<std::size_t>(CertificateTableOffset(head), image.size());
-    std::string entry = image.substr(table, kCertificateEntryBytes);
+    std::size_t signature = std::min<std::size_t>(CertificateTableOffset(head), image.size());
+    std::string entry = image.substr(signature, kCertificateEntryBytes);
     return IsWholeX64GuiProgram(head, image.size(), entry) ? "yes" : "no";
   }
   if (table == "settings") {
