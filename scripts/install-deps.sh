@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
   python3                                               # the test drivers
   clang-format black                                    # formatting, checked by the tests
+  osslsigncode libengine-pkcs11-openssl openssl         # signing a release, with a file or a token
 )
 missing=()
 for package in "${packages[@]}"; do

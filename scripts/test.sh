@@ -2,7 +2,8 @@
 # Installs what is missing, checks that every source is formatted, builds everything and
 # runs every test suite: the portable core natively under ASan and UBSan and the checks
 # of the built exe; the core, the end-to-end scenarios and the crash test under Wine; a
-# short fuzzing run; and two clean builds that must give the same Quillmere.exe.
+# short fuzzing run; and an unsigned release:
+# two clean builds that must give the same Quillmere.exe.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/install-deps.sh
@@ -19,4 +20,4 @@ cmake --build --preset native
 ctest --preset native
 ctest --preset windows
 
-scripts/check-reproducible.sh
+scripts/release.sh

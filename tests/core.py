@@ -24,23 +24,34 @@ def number_at(data, at, size):
     return int.from_bytes(data[at : at + size], "little")
 
 
-def patched(stub, change):
-    # The stub cut to N bytes ("cut=N"), or with SIZE bytes at AT set to VALUE ("AT:SIZE=VALUE"; AT
-    # counts from the start, or after "pe+" from the PE header, after "sec+" from the last section's
-    # entry); the stub itself for an empty change.
-    if change.startswith("cut="):
-        return stub[: int(change[4:])]
-    if not change:
-        return stub
+def put(data, at, size, value):
+    return data[:at] + value.to_bytes(size, "little") + data[at + size :]
+
+
+# The stub changed by changes separated by commas, in turn: "cut=N" keeps its first N
+# bytes (drops -N from its end when negative); "sign=N" appends a certificate table of N
+# bytes with a plausible entry; "AT:SIZE=VALUE" sets SIZE bytes at AT, which counts from
+# the start, or after "pe+" from the PE header, after "sec+" from the last section's
+# entry, after "cert+" from the certificate table.
+def patched(stub, changes):
+    image = stub
     pe = number_at(stub, 0x3C, 4)
     last_section = pe + 24 + number_at(stub, pe + 20, 2) + 40 * (number_at(stub, pe + 6, 2) - 1)
     bases = {"": 0, "pe": pe, "sec": last_section}
-    where, value = change.split("=")
-    base, _, place = where.rpartition("+")
-    at, size = place.split(":")
-    at = bases[base] + int(at)
-    size = int(size)
-    return stub[:at] + int(value, 0).to_bytes(size, "little") + stub[at + size :]
+    for change in changes.split(",") if changes else []:
+        name, _, value = change.partition("=")
+        if name == "cut":
+            image = image[: int(value)]
+        elif name == "sign":
+            bases["cert"] = len(image)
+            size = int(value)
+            entry = size.to_bytes(4, "little") + b"\0\2\2\0"
+            image = put(image + entry + bytes(size - 8), pe + 168, 8, len(image) | size << 32)
+        else:
+            base, _, place = name.rpartition("+")
+            at, size = place.split(":")
+            image = put(image, bases[base] + int(at), int(size), int(value, 0))
+    return image
 
 
 def cases(table, stub):

@@ -74,6 +74,9 @@ def patch(data, at, new):
 def kinds_of_content():
     # The contents that a tree's files may name with "@".
     pe = int.from_bytes(STUB[0x3C:0x3E], "little")
+    # A certificate table of 16 bytes at the end, holding a plausible entry.
+    table = (16).to_bytes(4, "little") + b"\0\2\2\0" + bytes(8)
+    signed = patch(STUB, pe + 168, (len(STUB) | 16 << 32).to_bytes(8, "little")) + table
     return {
         "@stub": STUB,
         "@probe": PROBE,
@@ -83,6 +86,7 @@ def kinds_of_content():
         "@arm64": patch(STUB, pe + 4, b"\x64\xaa"),
         "@dll": patch(STUB, pe + 23, b"\x20"),
         "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
+        "@signed": signed,
     }
 
 

@@ -32,7 +32,18 @@ Candidate CheckCandidate(const Path& path) {
   if (!file || !GetFileSizeEx(file.get(), &size) || !ReadFile(file.get(), head, sizeof head, &read, nullptr)) {
     return Candidate::kBusy;
   }
-  bool startable = IsWholeX64GuiProgram(std::string_view(head, read), static_cast<std::uint64_t>(size.QuadPart));
+  std::string_view headers(head, read);
+  // A signature lies at the end of the file, past the head: its first entry decides.
+  char entry[kCertificateEntryBytes];
+  DWORD entryRead = 0;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(CertificateTableOffset(headers));
+  if (at.QuadPart != 0 && (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+                           !ReadFile(file.get(), entry, sizeof entry, &entryRead, nullptr))) {
+    entryRead = 0;
+  }
+  bool startable = IsWholeX64GuiProgram(headers, static_cast<std::uint64_t>(size.QuadPart),
+                                        std::string_view(entry, entryRead));
   return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 

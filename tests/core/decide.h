@@ -71,7 +71,9 @@ inline std::string Decide(std::string_view input) {
   if (reader == 's') return DecideSettings(input);
   if (reader == 'l') return std::to_string(LayoutVersionFromText(input));
   if (reader == 'j') return DecideJournal(input);
-  bool whole = IsWholeX64GuiProgram(input.substr(0, kStubHeaderBytes), input.size());
+  std::string_view head = input.substr(0, kStubHeaderBytes);
+  std::size_t table = std::min<std::size_t>(CertificateTableOffset(head), input.size());
+  bool whole = IsWholeX64GuiProgram(head, input.size(), input.substr(table));
   return whole ? "yes" : "no";
 }
 
