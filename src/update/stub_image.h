@@ -18,8 +18,4 @@ inline constexpr std::size_t kStubHeaderBytes = 4096;
 // short, a DLL or a program for another machine fails this.
 bool IsWholeX64GuiProgram(std::string_view head, std::uint64_t fileSize);
 
-// Whether a process ended with a status by which Windows' loader tells that it
-// could not start the program (a DLL or an entry point missing, a damaged image).
-bool IsLoaderFailure(std::uint32_t exitCode);
-
 }  // namespace quillmere

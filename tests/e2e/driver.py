@@ -44,9 +44,14 @@ def unescape(text):
 def content(text):
     pe = int.from_bytes(stub[0x3C:0x3E], 'little')
     patch = lambda at, data: stub[:at] + data + stub[at + len(data):]
+    # The code section's header: its size and place in the file.
+    code = stub.index(b'.text\0')
+    size = int.from_bytes(stub[code + 16:code + 20], 'little')
+    at = int.from_bytes(stub[code + 20:code + 24], 'little')
     return {'@stub': stub, '@probe': probe, '@stub+': stub + b'Q' * (8 << 20),  # a newer stub, slow to copy
             '@cut': stub[:100000], '@arm64': patch(pe + 4, b'\x64\xAA'), '@dll': patch(pe + 23, b'\x20'),
-            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll')}.get(text) or unescape(text)
+            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll'), '@nocode': patch(at, bytes(size)),
+            '@quiet': probe.replace(b'quiet:n', b'quiet:y')}.get(text) or unescape(text)
 
 
 def under(key, path):
