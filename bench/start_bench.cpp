@@ -82,6 +82,12 @@ Start RunOnce(const std::wstring& program, DWORD sampleAfterMs, int launcherNumb
     LPOVERLAPPED detail;
     while (GetQueuedCompletionStatus(port, &message, &key, &detail, kTimeoutMs)) {
       DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
+      // A stub that replaced itself may end before its successor starts the launcher.
+      if ((message == JOB_OBJECT_MSG_EXIT_PROCESS ||
+           message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) &&
+          pid == info.dwProcessId) {
+        start.exitMs = NowMs() - t0;
+      }
       if (message == JOB_OBJECT_MSG_NEW_PROCESS && pid != info.dwProcessId &&
           --launcherNumber == 0) {
         start.launcherCreatedMs = NowMs() - t0;
@@ -94,7 +100,7 @@ Start RunOnce(const std::wstring& program, DWORD sampleAfterMs, int launcherNumb
       }
     }
     if (WaitForSingleObject(info.hProcess, kTimeoutMs) == WAIT_OBJECT_0) {
-      start.exitMs = NowMs() - t0;
+      if (start.exitMs == 0) start.exitMs = NowMs() - t0;
       DWORD exitCode = 1;
       GetExitCodeProcess(info.hProcess, &exitCode);
       start.ok = start.launcherCreatedMs > 0 && exitCode == 0;
