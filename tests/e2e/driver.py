@@ -50,7 +50,8 @@ def content(text):
     at = int.from_bytes(stub[code + 20:code + 24], 'little')
     return {'@stub': stub, '@probe': probe, '@stub+': stub + b'Q' * (8 << 20),  # a newer stub, slow to copy
             '@cut': stub[:100000], '@arm64': patch(pe + 4, b'\x64\xAA'), '@dll': patch(pe + 23, b'\x20'),
-            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll'), '@nocode': patch(at, bytes(size)),
+            '@noload': stub.replace(b'msvcrt.dll', b'msvcrq.dll'),
+            '@nocode': patch(at, bytes(size)),
             '@quiet': probe.replace(b'quiet:n', b'quiet:y')}.get(text) or unescape(text)
 
 
