@@ -54,8 +54,11 @@ SIZE_T PrivateCommitted(HANDLE process) {
 }
 
 // Starts `program`; with `sampleAfterMs` > 0 reads its memory that long after it
-// created the launcher (while it waits for it).
-Start RunOnce(const std::wstring& program, DWORD sampleAfterMs) {
+// created the launcher (while it waits for it). The launcher is the `launcherNumber`th
+// process that joins the job after the program: the second after a stub that replaced
+// itself, the first being the new stub. Whatever still runs in the job once the
+// program has ended is ended.
+Start RunOnce(const std::wstring& program, DWORD sampleAfterMs, int launcherNumber = 1) {
   Start start;
   // A Wine process goes on tearing down after its handle is signalled; a start
   // that overlaps with that of the one before takes up to 60 ms longer.
@@ -79,7 +82,14 @@ Start RunOnce(const std::wstring& program, DWORD sampleAfterMs) {
     LPOVERLAPPED detail;
     while (GetQueuedCompletionStatus(port, &message, &key, &detail, kTimeoutMs)) {
       DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
-      if (message == JOB_OBJECT_MSG_NEW_PROCESS && pid != info.dwProcessId) {
+      // A stub that replaced itself may end before its successor starts the launcher.
+      if ((message == JOB_OBJECT_MSG_EXIT_PROCESS ||
+           message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) &&
+          pid == info.dwProcessId) {
+        start.exitMs = NowMs() - t0;
+      }
+      if (message == JOB_OBJECT_MSG_NEW_PROCESS && pid != info.dwProcessId &&
+          --launcherNumber == 0) {
         start.launcherCreatedMs = NowMs() - t0;
         if (sampleAfterMs) {
           Sleep(sampleAfterMs);
@@ -90,13 +100,12 @@ Start RunOnce(const std::wstring& program, DWORD sampleAfterMs) {
       }
     }
     if (WaitForSingleObject(info.hProcess, kTimeoutMs) == WAIT_OBJECT_0) {
-      start.exitMs = NowMs() - t0;
+      if (start.exitMs == 0) start.exitMs = NowMs() - t0;
       DWORD exitCode = 1;
       GetExitCodeProcess(info.hProcess, &exitCode);
       start.ok = start.launcherCreatedMs > 0 && exitCode == 0;
-    } else {
-      TerminateJobObject(job, 1);
     }
+    TerminateJobObject(job, 1);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
   }
@@ -136,6 +145,30 @@ void Measure(const std::wstring& stub, const std::wstring& minimal, int runs, DW
         RunOnce(stubFirst ? stub : minimal, sampleAfterMs), sampleAfterMs != 0);
     Add(stubFirst ? minimalSamples : stubSamples,
         RunOnce(stubFirst ? minimal : stub, sampleAfterMs), sampleAfterMs != 0);
+  }
+}
+
+// Starts that find a different stub waiting in content\bin\stub: the stub replaces
+// itself and starts the new one, which starts the launcher. "exit" is the end of the
+// replaced stub. Each start gets a fresh folder, as it leaves the new stub in place.
+void MeasureUpdates(const std::wstring& work, const std::wstring& stub,
+                    const std::wstring& launcher, int runs, Samples& samples) {
+  // The stub with one more byte: whole, and different.
+  std::wstring candidate = work + L"\\candidate.exe";
+  CopyFileW(stub.c_str(), candidate.c_str(), FALSE);
+  HANDLE file = CreateFileW(candidate.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, "Q", 1, &written, nullptr);
+  CloseHandle(file);
+  for (int i = 0; i <= runs; ++i) {
+    std::wstring root = work + L"\\update-" + std::to_wstring(i);
+    std::wstring program = LayOut(root, stub, launcher);
+    CreateDirectoryW((root + L"\\live\\content\\bin\\stub").c_str(), nullptr);
+    CopyFileW(candidate.c_str(), (root + L"\\live\\content\\bin\\stub\\Quillmere.exe").c_str(),
+              FALSE);
+    Start start = RunOnce(program, 0, 2);
+    if (i > 0) Add(samples, start, false);  // the first one warms up
   }
 }
 
@@ -194,6 +227,23 @@ int wmain(int argc, wchar_t** argv) {
 
   constexpr DWORD kSleepMs = 1200, kSampleAfterMs = 600;
   SetEnvironmentVariableW(L"QUILLMERE_BENCH_SLEEP_MS", std::to_wstring(kSleepMs).c_str());
+  // The sleeper as launcher: a launcher that stays, as the game's does, so that a
+  // replaced stub that waits on its successor shows it.
+  Samples updateTimes;
+  MeasureUpdates(work, argv[2], argv[5], runs, updateTimes);
+  std::printf("### Update start, %d starts\n\n", runs);
+  std::printf(
+      "A stub that finds a different stub waiting, replaces itself and starts it; the "
+      "new stub starts the launcher, which stays %lu ms. Milliseconds from "
+      "CreateProcessW of the first stub to the launcher's process being created, "
+      "and to the first stub's exit; median (p25–p75).\n\n",
+      kSleepMs);
+  std::printf(
+      "| program | launcher created (ms) | exit of the replaced stub (ms) |\n"
+      "|---|---|---|\n");
+  Row("Quillmere.exe, replacing itself", updateTimes.created, updateTimes.exit);
+  std::printf("\n");
+
   Samples stubMemory, minimalMemory;
   Measure(LayOut(work + L"\\stub-sleeper", argv[2], argv[5]),
           LayOut(work + L"\\minimal-sleeper", argv[3], argv[5]), memoryRuns, kSampleAfterMs,
@@ -214,7 +264,8 @@ int wmain(int argc, wchar_t** argv) {
            Median(minimalMemory.privateBytes)},
           "KiB");
 
-  int failed = stubTimes.failed + minimalTimes.failed + stubMemory.failed + minimalMemory.failed;
+  int failed = stubTimes.failed + minimalTimes.failed + stubMemory.failed + minimalMemory.failed +
+               updateTimes.failed;
   if (failed) std::printf("\n**%d starts failed or timed out and are left out.**\n", failed);
   std::printf("\n");
   DeleteTree(work);

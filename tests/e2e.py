@@ -74,6 +74,10 @@ def patch(data, at, new):
 def kinds_of_content():
     # The contents that a tree's files may name with "@".
     pe = int.from_bytes(STUB[0x3C:0x3E], "little")
+    # The code section, as its entry in the section table places it in the file.
+    code = STUB.index(b".text\0")
+    code_size = int.from_bytes(STUB[code + 16 : code + 20], "little")
+    code_at = int.from_bytes(STUB[code + 20 : code + 24], "little")
     # A certificate table of 16 bytes at the end, holding a plausible entry.
     table = (16).to_bytes(4, "little") + b"\0\2\2\0" + bytes(8)
     signed = patch(STUB, pe + 168, (len(STUB) | 16 << 32).to_bytes(8, "little")) + table
@@ -87,6 +91,9 @@ def kinds_of_content():
         "@dll": patch(STUB, pe + 23, b"\x20"),
         "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
         "@signed": signed,
+        "@nocode": patch(STUB, code_at, bytes(code_size)),
+        # The probe as a new stub that never shows it runs and ends after two seconds.
+        "@quiet": PROBE.replace(b"quiet:n", b"quiet:y"),
     }
 
 

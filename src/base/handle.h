@@ -42,5 +42,6 @@ class UniqueHandle {
 using UniqueFile = UniqueHandle<CloseHandle, false>;
 using UniqueFind = UniqueHandle<FindClose, false>;
 using UniqueProcessHandle = UniqueHandle<CloseHandle, true>;
+using UniqueEvent = UniqueHandle<CloseHandle, true>;
 
 }  // namespace quillmere

@@ -1,25 +1,37 @@
 #include "startup/launch.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include "base/files.h"
 #include "base/handle.h"
+#include "base/process_number.h"
 #include "install/install_root_rules.h"
 #include "startup/command_line.h"
-#include "update/stub_image.h"
 
 namespace quillmere {
 
 namespace {
 
-// Long enough for Windows to load a program or give up on it.
-constexpr DWORD kLoadCheckMs = 1000;
+// How long a new stub has to show that it runs. Its first start follows right on the
+// writing of its file, which is when antivirus software scans a program it has never
+// seen; a cloud look-up may hold that start up to a minute (Defender's longest wait).
+// Only a stub that hangs while it loads costs the player this wait; a sound one cut
+// off by it is tried again on the next start, when its scan is done.
+constexpr DWORD kProofMs = 60000;
+// Ending a process takes a moment; its file is renamed once it is gone.
+constexpr DWORD kEndMs = 5000;
+
+// The event by which the stub that started process `id` learns that it runs. Every
+// stub build uses this name: one that does not is put back as broken.
+std::wstring StubRunsEvent(DWORD id) { return L"Local\\Quillmere-stub-runs-" + ProcessNumber(id); }
 
 struct StartedProcess {
   // Declared so that the thread handle is closed before the process handle.
   UniqueProcessHandle process;
   UniqueProcessHandle thread;
+  DWORD id = 0;
 };
 
 // Under Wine, which players also run the game with, a start fails now and then with
@@ -29,12 +41,12 @@ constexpr int kStartAttempts = 3;
 
 // The command line must be writable for CreateProcessW, hence the copy.
 bool StartProcess(const wchar_t* application, std::wstring commandLine,
-                  const Path& workingDirectory, StartedProcess& started) {
+                  const Path& workingDirectory, DWORD flags, StartedProcess& started) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   for (int attempt = 1;; ++attempt) {
-    if (CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
                        workingDirectory.c_str(), &startup, &info)) {
       break;
     }
@@ -42,6 +54,7 @@ bool StartProcess(const wchar_t* application, std::wstring commandLine,
   }
   started.process = UniqueProcessHandle(info.hProcess);
   started.thread = UniqueProcessHandle(info.hThread);
+  started.id = info.dwProcessId;
   return true;
 }
 
@@ -54,8 +67,7 @@ void AppendStubArguments(std::wstring& commandLine) {
   wchar_t** arguments = CommandLineToArgvW(own, &count);
   if (arguments == nullptr) return;
   if (count > 1) {
-    AppendQuotedArguments(commandLine,
-                          std::span<const wchar_t* const>(arguments + 1, count - 1));
+    AppendQuotedArguments(commandLine, std::span<const wchar_t* const>(arguments + 1, count - 1));
   }
   LocalFree(arguments);
 }
@@ -64,12 +76,32 @@ bool RelaunchStub(const Path& installRoot) {
   std::wstring commandLine = QuoteArgument(GetExecutablePath());
   AppendStubArguments(commandLine);
   StartedProcess started;
-  if (!StartProcess(nullptr, std::move(commandLine), FolderArgument(installRoot), started)) return false;
-  // A new stub that passed every check may still die while Windows loads it (a DLL
-  // it imports exists nowhere); it does so at once.
-  if (WaitForSingleObject(started.process.get(), kLoadCheckMs) != WAIT_OBJECT_0) return true;
-  DWORD exitCode = 0;
-  return !GetExitCodeProcess(started.process.get(), &exitCode) || !IsLoaderFailure(exitCode);
+  // A new stub that Windows cannot load (a DLL it imports exists nowhere) would wait in
+  // the system's error box for the player; with this mode, which it inherits, it ends.
+  // Wine 8 passes no error mode on to a child, so no test here can show it.
+  UINT mode = GetErrorMode();
+  SetErrorMode(mode | SEM_FAILCRITICALERRORS);
+  bool began = StartProcess(nullptr, std::move(commandLine), FolderArgument(installRoot),
+                            CREATE_SUSPENDED, started);
+  SetErrorMode(mode);
+  if (!began) return false;
+  // The event exists before the new stub runs, so its first step finds it.
+  UniqueEvent shown(CreateEventW(nullptr, TRUE, FALSE, StubRunsEvent(started.id).c_str()));
+  HANDLE signs[] = {shown.get(), started.process.get()};
+  // The event comes first: a stub that showed it runs and then ended at once has run.
+  if (shown && ResumeThread(started.thread.get()) != static_cast<DWORD>(-1) &&
+      WaitForMultipleObjects(2, signs, FALSE, kProofMs) == WAIT_OBJECT_0) {
+    return true;
+  }
+  TerminateProcess(started.process.get(), 1);
+  WaitForSingleObject(started.process.get(), kEndMs);
+  return false;
+}
+
+void SignalStubRuns() {
+  UniqueEvent shown(
+      OpenEventW(EVENT_MODIFY_STATE, FALSE, StubRunsEvent(GetCurrentProcessId()).c_str()));
+  if (shown) SetEvent(shown.get());
 }
 
 ChildProgram ChooseChildProgram(const Path& contentBase) {
@@ -97,7 +129,12 @@ std::wstring BuildChildCommandLine(const Path& program, const Path& instanceRoot
 ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,
                          const Path& workingDirectory) {
   StartedProcess started;
-  if (!StartProcess(program.c_str(), commandLine, workingDirectory, started)) return {false, 0};
+  // The launcher gets the system's default error mode, whatever a relaunch left this
+  // stub with, so that the player sees its own load errors.
+  if (!StartProcess(program.c_str(), commandLine, workingDirectory, CREATE_DEFAULT_ERROR_MODE,
+                    started)) {
+    return {false, 0};
+  }
   WaitForSingleObject(started.process.get(), INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(started.process.get(), &exitCode);

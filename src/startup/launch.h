@@ -14,10 +14,15 @@ namespace quillmere {
 void AppendStubArguments(std::wstring& commandLine);
 
 // Starts the running executable's file (a freshly installed stub) with the
-// stub's own arguments and the install root as its working directory. True when it
-// was started and did not die in its first moments with a status of Windows'
-// loader; a healthy new stub is not waited for beyond that.
+// stub's own arguments and the install root as its working directory. True once the
+// new stub has shown that it runs (SignalStubRuns); false when it could not be
+// started, ended without that sign, or gave none in time, and then it has been ended.
 bool RelaunchStub(const Path& installRoot);
+
+// The sign that a relaunched stub runs, given first thing by every stub: sets the
+// event that the stub which started this process made for it. On any other start
+// there is no such event, and this is one failed open.
+void SignalStubRuns();
 
 struct ChildProgram {
   Path path;   // the path that was tested last

@@ -48,8 +48,8 @@ int RunStartupSequence() {
       ShowError(kMessageUpdateNotFinished);
       return kExitAfterMessage;
     }
-    // The newest stub is the one that migrates. When it cannot run, this one takes
-    // its name back and carries on.
+    // The newest stub is the one that migrates. When it does not show that it runs,
+    // this one takes its name back and carries on.
     if (ReplaceStubIfNewer(installRoot, updateRoot)) {
       if (RelaunchStub(installRoot)) return kExitAfterRelaunch;
       UndoStubReplacement();
@@ -68,8 +68,7 @@ int RunStartupSequence() {
   Path resourcesDir = ResolveResourcesDir(installRoot, instanceRoot, layoutInForce);
   std::wstring commandLine =
       BuildChildCommandLine(program.path, instanceRoot, installRoot, resourcesDir);
-  ChildRun run =
-      RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
+  ChildRun run = RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
   if (!run.started) {
     ShowError(kMessageNotStarted);
     return kExitAfterMessage;

@@ -29,7 +29,8 @@ Candidate CheckCandidate(const Path& path) {
   LARGE_INTEGER size;
   char head[kStubHeaderBytes];
   DWORD read = 0;
-  if (!file || !GetFileSizeEx(file.get(), &size) || !ReadFile(file.get(), head, sizeof head, &read, nullptr)) {
+  if (!file || !GetFileSizeEx(file.get(), &size) ||
+      !ReadFile(file.get(), head, sizeof head, &read, nullptr)) {
     return Candidate::kBusy;
   }
   std::string_view headers(head, read);
@@ -47,15 +48,26 @@ Candidate CheckCandidate(const Path& path) {
   return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 
-bool Rename(const Path& from, const Path& to) {
-  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING);
+bool Rename(const Path& from, const Path& to, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
+  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), flags);
+}
+
+// Right after a program ended, a scanner or the system itself may hold its file for a
+// moment, so a rename that puts stubs back is tried for about a second.
+bool RenameSoon(const Path& from, const Path& to, DWORD flags) {
+  for (int attempt = 1;; ++attempt) {
+    if (Rename(from, to, flags)) return true;
+    if (attempt == 10) return false;
+    Sleep(100);
+  }
 }
 
 // The running stub, set aside as <own>.old, back at <own>, over whatever stands
 // there. Should the rename fail, a copy keeps the folder from being left without a
 // stub that starts.
 bool PutBackRunningStub(const Path& own) {
-  return Rename(own + L".old", own) || CopyFileW(SystemPath(own + L".old").c_str(), SystemPath(own).c_str(), FALSE);
+  return Rename(own + L".old", own) ||
+         CopyFileW(SystemPath(own + L".old").c_str(), SystemPath(own).c_str(), FALSE);
 }
 
 // Puts the checked copy <own>.new in place of <own>, which steps aside to <own>.old:
@@ -125,6 +137,22 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot) {
   return SwapInStubCopy(own);
 }
 
-void UndoStubReplacement() { PutBackRunningStub(GetExecutablePath()); }
+void UndoStubReplacement() {
+  Path own = GetExecutablePath();
+  Path old = own + L".old";
+  Path aside = own + L".new";
+  // The new stub steps aside first (over a leftover copy): Windows renames a program
+  // that has only just run, but refuses to delete it, as renaming the old stub over it
+  // would ask. The moves back replace nothing, so that neither stub can be lost.
+  if (!RenameSoon(own, aside, MOVEFILE_REPLACE_EXISTING)) return;
+  if (!RenameSoon(old, own, 0)) {
+    // A stub that may yet start is better than none under the name.
+    RenameSoon(aside, own, 0);
+    return;
+  }
+  // As ".old" it is deleted by the next start if it cannot be now.
+  if (Rename(aside, old, 0)) aside = old;
+  RemoveFile(aside);
+}
 
 }  // namespace quillmere

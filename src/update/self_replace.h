@@ -16,10 +16,11 @@ bool FilesDiffer(const Path& a, const Path& b);
 // nothing was replaced.
 bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot);
 
-// Undoes a replacement whose new stub could not run: the running stub, set aside
-// as ".old", takes the stub's name back, in place of the new one. Nothing is
-// returned: whether or not that worked, going on with the start is all that is
-// left to do.
+// Undoes a replacement whose new stub did not run: the new stub steps aside, the
+// running one, set aside as ".old", takes the stub's name back, and the new one is
+// deleted, now or by a later start. Nothing is replaced on the way, and the name is
+// left empty only when neither copy can be moved to it. Nothing is returned: whether
+// or not that worked, going on with the start is all that is left to do.
 void UndoStubReplacement();
 
 }  // namespace quillmere

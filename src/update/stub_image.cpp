@@ -69,24 +69,4 @@ bool IsWholeX64GuiProgram(std::string_view head, std::uint64_t fileSize,
          length <= tableSize && revision == kRevision2 && type == kPkcsSignedData;
 }
 
-bool IsLoaderFailure(std::uint32_t exitCode) {
-  switch (exitCode) {
-    case 0xC000007B:  // STATUS_INVALID_IMAGE_FORMAT
-    case 0xC000012F:  // STATUS_INVALID_IMAGE_NOT_MZ
-    case 0xC0000130:  // STATUS_INVALID_IMAGE_PROTECT
-    case 0xC0000131:  // STATUS_INVALID_IMAGE_WIN_16
-    case 0xC0000135:  // STATUS_DLL_NOT_FOUND
-    case 0xC0000138:  // STATUS_ORDINAL_NOT_FOUND
-    case 0xC0000139:  // STATUS_ENTRYPOINT_NOT_FOUND
-    case 0xC0000142:  // STATUS_DLL_INIT_FAILED
-    case 0xC0000145:  // STATUS_APP_INIT_FAILURE
-    case 0xC0000221:  // STATUS_IMAGE_CHECKSUM_MISMATCH
-    case 0xC000035A:  // STATUS_INVALID_IMAGE_WIN_64
-    case 0xC0000428:  // STATUS_INVALID_IMAGE_HASH
-      return true;
-  }
-  // The side-by-side errors: a manifest that Windows cannot use.
-  return (exitCode & 0xFFFF0000u) == 0xC0150000u;
-}
-
 }  // namespace quillmere

@@ -31,8 +31,4 @@ std::uint64_t CertificateTableOffset(std::string_view head);
 bool IsWholeX64GuiProgram(std::string_view head, std::uint64_t fileSize,
                           std::string_view certificate = {});
 
-// Whether a process ended with a status by which Windows' loader tells that it
-// could not start the program (a DLL or an entry point missing, a damaged image).
-bool IsLoaderFailure(std::uint32_t exitCode);
-
 }  // namespace quillmere

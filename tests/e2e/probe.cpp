@@ -1,7 +1,10 @@
-// Stands in for the launcher, the client or a new stub. It writes what it was given to a
-// file of its own in the folder that QUILLMERE_PROBE_OUT names: its path, its command
-// line, its working folder and its arguments as the system splits them, in UTF-16, each
-// ended by a zero character. Then it ends with the number in QUILLMERE_PROBE_EXIT.
+// Stands in for the launcher, the client or a new stub. As a new stub it shows that it
+// runs, as every stub must. It writes what it was given to a file of its own in the
+// folder that QUILLMERE_PROBE_OUT names: its path, its command line, its working folder
+// and its arguments as the system splits them, in UTF-16, each ended by a zero
+// character. Then it ends with the number in QUILLMERE_PROBE_EXIT. Made quiet (e2e.py's
+// "@quiet"), it shows nothing and ends after two seconds with a loader status, as one
+// that Windows holds in its error box would (Wine shows none).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -10,6 +13,7 @@
 
 namespace {
 
+volatile char quiet[] = "quillmere-probe-quiet:n";
 wchar_t text[32768];
 
 void Append(std::wstring& record, const wchar_t* field) {
@@ -20,6 +24,13 @@ void Append(std::wstring& record, const wchar_t* field) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  if (quiet[sizeof quiet - 2] == 'y') {
+    Sleep(2000);
+    ExitProcess(0xC0000135);
+  }
+  std::swprintf(text, 64, L"Local\\Quillmere-stub-runs-%lx", GetCurrentProcessId());
+  HANDLE runs = OpenEventW(EVENT_MODIFY_STATE, FALSE, text);
+  if (runs) SetEvent(runs);
   wchar_t folder[MAX_PATH];
   if (GetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", folder, MAX_PATH)) {
     std::wstring record;
