@@ -43,8 +43,11 @@ int RunStartupSequence() {
   if (!insideInstance) {
     // A pending update and a waiting stub are looked for in the layout found on
     // disk; the update comes first so that it can deliver a newer stub.
+    // A move that Windows refuses for another reason than a file in use is not the
+    // player's to mend by closing the game: the launcher, which sees the journal
+    // left, starts and can tell them more.
     Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutOnDisk);
-    if (!ReplayUpdateJournal(updateRoot)) {
+    if (ReplayUpdateJournal(updateRoot) == FileResult::kInUse) {
       ShowError(kMessageUpdateNotFinished);
       return kExitAfterMessage;
     }
