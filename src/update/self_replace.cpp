@@ -13,9 +13,16 @@ namespace {
 
 constexpr wchar_t kCandidate[] = L"content\\bin\\stub\\Quillmere.exe";
 
+// A scanner that looks at a stub just moved or copied holds it for a moment.
 UniqueFile OpenForReading(const Path& path) {
-  return UniqueFile(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::wstring system = SystemPath(path);
+  UniqueFile file;
+  Persist(path, Path(), [&] {
+    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
+  return file;
 }
 
 enum class Candidate { kAbsent, kBusy, kStartable };
@@ -37,7 +44,7 @@ Candidate CheckCandidate(const Path& path) {
 }
 
 bool Rename(const Path& from, const Path& to) {
-  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING);
+  return MovePath(from, to, MOVEFILE_REPLACE_EXISTING) == FileResult::kDone;
 }
 
 // The running stub, set aside as <own>.old, back at <own>, over whatever stands
@@ -105,7 +112,11 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot) {
   if (found != Candidate::kStartable || !FilesDiffer(candidate, own)) return false;
 
   RemoveFile(fresh);
-  if (!CopyFileW(SystemPath(candidate).c_str(), SystemPath(fresh).c_str(), FALSE)) return false;
+  std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
+  if (Persist(candidate, fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
+      FileResult::kDone) {
+    return false;
+  }
   // The copy is what will run: it must be the candidate, whole.
   if (FilesDiffer(fresh, candidate) || CheckCandidate(fresh) != Candidate::kStartable) {
     RemoveFile(fresh);
