@@ -22,19 +22,9 @@ void RemoveLeftovers(const Path& folder) {
   WIN32_FIND_DATAW entry;
   UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folder, L"*")).c_str(), &entry));
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) RemoveFile(JoinPath(folder, entry.cFileName));
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      RemoveFile(JoinPath(folder, entry.cFileName));
   }
-}
-
-// This process's number in hex, which no other running process has: the name of its
-// copies in progress. (std::to_wstring would bring 23 KB of formatting code into
-// the stub.)
-std::wstring ProcessNumber() {
-  std::wstring number;
-  for (DWORD id = GetCurrentProcessId(); number.empty() || id != 0; id >>= 4) {
-    number.insert(0, 1, L"0123456789abcdef"[id & 15]);
-  }
-  return number;
 }
 
 }  // namespace
@@ -56,13 +46,16 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(fill);
   RemoveLeftovers(fill);
 
-  Path scratch = JoinPath(fill, ProcessNumber());
-  bool inPlace = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch);
-  inPlace = CopyTree(JoinPath(sourceRoot, L"content\\resources"), JoinPath(instanceRoot, L"content\\resources"), scratch) &&
-            inPlace;
+  // This process's number, which no other running process has, begins the names of
+  // its copies in progress.
+  Path scratch = JoinPath(fill, HexName(GetCurrentProcessId()));
+  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch + L"b");
+  settled = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
+                     JoinPath(instanceRoot, L"content\\resources"), scratch + L"r") &&
+            settled;
   // Fails while another stub still copies into the instance: the last one to finish
   // removes it.
-  if (inPlace) RemoveDirectoryW(SystemPath(fill).c_str());
+  if (settled) RemoveDirectoryW(SystemPath(fill).c_str());
 }
 
 }  // namespace quillmere
