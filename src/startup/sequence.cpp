@@ -32,8 +32,8 @@ int RunStartupSequence() {
   // A copy of the stub started from inside an instance of the current layout would
   // take the instance for a folder of the first layout and migrate it into itself.
   // It starts what the stub above would start, and changes nothing.
-  Path above = EnclosingInstallRoot(installRoot);
-  bool insideInstance = !above.empty() && IsCurrentLayout(ReadInstallLayoutVersion(above));
+  Path above = FindEnclosingInstallRoot(installRoot);
+  bool insideInstance = !above.empty();
   if (insideInstance) installRoot = above;
 
   // Both are read before anything on disk changes.
@@ -71,8 +71,7 @@ int RunStartupSequence() {
   Path resourcesDir = ResolveResourcesDir(installRoot, instanceRoot, layoutInForce);
   std::wstring commandLine =
       BuildChildCommandLine(program.path, instanceRoot, installRoot, resourcesDir);
-  ChildRun run =
-      RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
+  ChildRun run = RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
   if (!run.started) {
     ShowError(kMessageNotStarted);
     return kExitAfterMessage;
