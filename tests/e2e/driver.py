@@ -80,11 +80,19 @@ def apply(tree, entries, locked=None):
 
 def lay_out(entries):
     shutil.rmtree(root, ignore_errors=True)
+    # "mount PATH SIZE": a folder on a small file system of its own: another volume, a full disk.
+    for path, size in re.findall(r'(\S+) (\S+)', get(given, 'mount')):
+        os.makedirs(os.path.join(root, path))
+        mount = ['mount', '-t', 'tmpfs', '-o', 'size=' + size, 'tmpfs', os.path.join(root, path)]
+        subprocess.run(mount, check=True)
     locked = []
     for path, data in sorted(apply({}, entries, locked).items()):
         os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
         if not path.endswith('/'): open(os.path.join(root, path), 'wb').write(data)
     for path in locked: os.chmod(os.path.join(root, path), 0o444)
+    # Refused for good, also to root, as access rights or Controlled Folder Access are on Windows.
+    for path in get(given, 'immutable').split():
+        subprocess.run(['chattr', '+i', os.path.join(root, path)], check=True)
 
 
 def snapshot():
@@ -114,7 +122,14 @@ def run(hold='-', kill=0, gap='-'):
     # gives what happened: exit (code, ms), box, args and probe records.
     if os.path.exists(probe_out): os.remove(probe_out)
     hold = hold if hold == '-' else windows(os.path.join(root, hold))
+    # "scanned": a stand-in for a virus scanner watches the folder meanwhile; Wine has none.
+    scanner = os.path.join(os.path.dirname(runner), 'scanner.exe')
+    pipes = {'stdin': subprocess.PIPE, 'stdout': subprocess.PIPE}
+    scanning = ' scanned' in get(given, '==')
+    scanner = scanning and subprocess.Popen([wine, scanner, root_seen], **pipes)
+    if scanner: scanner.stdout.readline()
     report = subprocess.run([wine, runner, hold, str(kill), gap, root_seen + '\\' + exe.replace('/', '\\'), args], stdout=subprocess.PIPE, timeout=600).stdout
+    if scanner: scanner.communicate()
     seen = {'box': [], 'probe': []}
     for kind, *fields in (record.split('\x1f') for record in report.decode('utf-16-le').split('\x1e')[:-1]):
         seen[kind] = seen[kind] + [fields] if kind in ('box', 'probe') else fields
@@ -194,7 +209,9 @@ for line in open(scenarios).read().replace('\n ', ' ').splitlines():
         if key == 'set': sets.update([value.split(' ', 1)])
         if key == '==': rows = first if value.split()[0] == name else None
         if rows is None or key in ('', 'set'): continue
-        (given if key in ('==', 'again', 'tree', 'root', 'drive', 'exe', 'args', 'hold', 'twice') else rows).append((key, value))
+        setup = ('==', 'again', 'tree', 'root', 'drive', 'exe', 'args', 'hold', 'twice', 'mount',
+                 'immutable')
+        (given if key in setup else rows).append((key, value))
         if key == 'again': rows = second
 if not given: sys.exit(f'no scenario {name}')
 
@@ -217,5 +234,8 @@ try:
     crashes() if sys.argv[7:] == ['crash'] else starts()
 finally:
     if get(given, 'drive'): os.remove(link)
+    if get(given, 'immutable'): subprocess.run(['chattr', '-R', '-i', work])
+    for path in get(given, 'mount').split()[::2]:
+        subprocess.run(['umount', '-l', os.path.join(root, path)])
     shutil.rmtree(work)
 sys.exit(bool(failures))
