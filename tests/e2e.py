@@ -143,6 +143,10 @@ def apply(tree, entries, read_only=None):
 
 def lay_out(entries):
     shutil.rmtree(ROOT, ignore_errors=True)
+    # A folder on a small file system of its own: another volume, or a full disk.
+    for path, size in re.findall(r"(\S+) (\S+)", get(FIRST, "mount")):
+        os.makedirs(os.path.join(ROOT, path))
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", path], cwd=ROOT)
     read_only = []
     for path, data in sorted(apply({}, entries, read_only).items()):
         full = os.path.join(ROOT, path)
@@ -152,6 +156,9 @@ def lay_out(entries):
                 file.write(data)
     for path in read_only:
         os.chmod(os.path.join(ROOT, path), 0o444)
+    # Refused for good, root too, as on Windows by access rights or Controlled Folder Access.
+    for path in get(FIRST, "immutable").split():
+        subprocess.run(["chattr", "+i", path], cwd=ROOT)
 
 
 def read(path):
@@ -199,7 +206,14 @@ def run(hold="-", kill=0, gap="-"):
         hold = windows(os.path.join(ROOT, hold))
     stub = SEEN_ROOT + "\\" + EXE.replace("/", "\\")
     command = [WINE, RUNNER, hold, str(kill), gap, stub, ARGS]
+    if " scanned" in get(FIRST, "=="):
+        # Wine has no virus scanner to hold each new file for a moment: a stand-in does.
+        scanner = [WINE, os.path.dirname(RUNNER) + "/scanner.exe", SEEN_ROOT]
+        scanning = subprocess.Popen(scanner, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        scanning.stdout.readline()
     output = subprocess.run(command, stdout=subprocess.PIPE, timeout=600).stdout
+    if " scanned" in get(FIRST, "=="):
+        scanning.communicate()
     seen = {"box": [], "probe": []}
     for record in output.decode("utf-16-le").split("\x1e")[:-1]:
         kind, *fields = record.split("\x1f")
@@ -343,5 +357,8 @@ try:
 finally:
     if drive:
         os.remove(link)
+    subprocess.run(["chattr", "-R", "-i", WORK], stderr=subprocess.DEVNULL)
+    for path in get(FIRST, "mount").split()[::2]:
+        subprocess.run(["umount", "-l", path], cwd=ROOT)
     shutil.rmtree(WORK)
 sys.exit(bool(failures))

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/handle.h"
 
@@ -13,11 +14,15 @@ namespace {
 // tightest of the classic limits.
 constexpr std::size_t kLongestClassicPath = 247;
 
+// What is left of the start's time for waiting out files held for a moment.
+DWORD waitLeftMs = 2000;
+
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
 UniqueFile OpenToIdentify(const Path& path) {
-  return UniqueFile(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
+  return UniqueFile(CreateFileW(SystemPath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
 }
 
 }  // namespace
@@ -25,7 +30,8 @@ UniqueFile OpenToIdentify(const Path& path) {
 std::wstring SystemPath(const Path& path) {
   if (path.size() <= kLongestClassicPath) return path;
   std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  full.resize(
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
   return full.empty() ? path : ExtendedLengthPath(full);
 }
 
@@ -52,11 +58,51 @@ void RemoveFile(const Path& path) {
 
 bool IsSameFile(const Path& a, const Path& b) {
   UniqueFile fileA = OpenToIdentify(a), fileB = OpenToIdentify(b);
-  BY_HANDLE_FILE_INFORMATION infoA, infoB;
-  return fileA && fileB && GetFileInformationByHandle(fileA.get(), &infoA) &&
-         GetFileInformationByHandle(fileB.get(), &infoB) &&
-         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+  // The 128-bit id: the 64-bit file index need not be unique on ReFS.
+  FILE_ID_INFO idA, idB;
+  return fileA && fileB &&
+         GetFileInformationByHandleEx(fileA.get(), FileIdInfo, &idA, sizeof idA) &&
+         GetFileInformationByHandleEx(fileB.get(), FileIdInfo, &idB, sizeof idB) &&
+         idA.VolumeSerialNumber == idB.VolumeSerialNumber &&
+         std::memcmp(&idA.FileId, &idB.FileId, sizeof idA.FileId) == 0;
+}
+
+bool FailedOnFileInUse(const Path& a, const Path& b) {
+  DWORD error = GetLastError();
+  bool inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+  // Access denied means a file in use only where a program holds one: the same
+  // answer as for a lasting refusal (access rights, Controlled Folder Access, an
+  // immutable file), which opening for writing and deletion tells apart.
+  for (const Path* path : {&a, &b}) {
+    if (error != ERROR_ACCESS_DENIED || inUse || path->empty()) continue;
+    UniqueFile probe(CreateFileW(SystemPath(*path).c_str(), GENERIC_WRITE | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    inUse = !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+  SetLastError(error);
+  return inUse;
+}
+
+bool PauseBeforeRetry(std::uint32_t& pause) {
+  if (waitLeftMs == 0) return false;
+  // 10, 20, 40 ... 320 ms: a scanner's look at a file is mostly over within the
+  // first few, and a file held for good costs the start no more than its budget.
+  pause = std::min<DWORD>({pause == 0 ? 10 : pause * 2, 320, waitLeftMs});
+  Sleep(pause);
+  waitLeftMs -= pause;
+  return true;
+}
+
+FileResult MovePath(const Path& from, const Path& to, std::uint32_t flags) {
+  std::wstring source = SystemPath(from), target = SystemPath(to);
+  return Persist(from, to, [&] { return MoveFileExW(source.c_str(), target.c_str(), flags); });
+}
+
+void RemoveFileWhenFree(const Path& path) {
+  std::wstring system = SystemPath(path);
+  if (!SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL)) return;
+  Persist(path, Path(), [&] { return DeleteFileW(system.c_str()); });
 }
 
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit,

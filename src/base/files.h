@@ -31,6 +31,42 @@ void RemoveFile(const Path& path);
 // Whether both paths lead to one file (one may be the running executable).
 bool IsSameFile(const Path& a, const Path& b);
 
+// Whether the call that just failed on `a` (or `b`) met a file that a program holds,
+// as Windows reports it: a sharing or lock violation, or access denied where opening
+// the file for writing and deletion, with all sharing allowed, meets one (a running
+// program's image, a target held open). Any other failure may last. GetLastError()
+// still gives the call's error afterwards.
+bool FailedOnFileInUse(const Path& a, const Path& b = Path());
+
+// Pauses before another try, a little longer each time (`pause` holds the last one,
+// 0 before the first), while the start's two seconds for waiting out held files last:
+// false, at once, when they are spent. One budget for the whole start, so that a
+// folder full of held files delays the player by two seconds, not by two per file.
+bool PauseBeforeRetry(std::uint32_t& pause);
+
+enum class FileResult {
+  kDone,
+  kInUse,   // a program still held a file when the start's time for waiting ran out
+  kFailed,  // for any other reason; GetLastError() tells which
+};
+
+// Calls `attempt` until it succeeds, fails for another reason than a file in use
+// (`a` or `b`), or the start's time for waiting is spent.
+template <typename Attempt>
+FileResult Persist(const Path& a, const Path& b, Attempt attempt) {
+  for (std::uint32_t pause = 0;;) {
+    if (attempt()) return FileResult::kDone;
+    if (!FailedOnFileInUse(a, b)) return FileResult::kFailed;
+    if (!PauseBeforeRetry(pause)) return FileResult::kInUse;
+  }
+}
+
+// MoveFileExW with `flags`, persisting while a file is held.
+FileResult MovePath(const Path& from, const Path& to, std::uint32_t flags);
+
+// RemoveFile, persisting while the file is held.
+void RemoveFileWhenFree(const Path& path);
+
 // The bytes read from a file opened for reading with read sharing only.
 // A file that cannot be opened (missing, a folder, no access, or held for
 // writing) gives no bytes and is not complete.

@@ -1,6 +1,7 @@
 // The path type and the one way paths grow.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,15 @@ inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
   joined.append(base).push_back(L'\\');
   joined.append(relative);
   return joined;
+}
+
+// `number` in lower-case hex, for names that must differ: as std::to_wstring would
+// bring 23 KB of formatting code into the stub.
+inline std::wstring HexName(std::uint32_t number) {
+  std::wstring name;
+  for (; name.empty() || number != 0; number >>= 4)
+    name.insert(0, 1, L"0123456789abcdef"[number & 15]);
+  return name;
 }
 
 // The extended-length form of a full, normalised path: "\\?\C:\..." or

@@ -2,9 +2,19 @@
 
 #include "base/files.h"
 #include "install/install_root_rules.h"
+#include "install/layout_file.h"
 
 namespace quillmere {
 
 Path FindInstallRoot() { return InstallRootOf(GetExecutablePath()); }
+
+Path FindEnclosingInstallRoot(const Path& folder) {
+  Path above = EnclosingInstallRoot(folder);
+  if (above.empty() || !IsCurrentLayout(ReadInstallLayoutVersion(above))) return Path();
+  Path own = GetExecutablePath();
+  bool stubAtTop = IsFile(JoinPath(above, own.substr(own.rfind(L'\\') + 1)));
+  if (!stubAtTop || Exists(JoinPath(folder, L"settings\\install-layout.txt"))) return Path();
+  return above;
+}
 
 }  // namespace quillmere

@@ -1,7 +1,5 @@
 #include "install/migration.h"
 
-#include <windows.h>
-
 #include "base/files.h"
 #include "install/install_root_rules.h"
 #include "install/layout_file.h"
@@ -11,9 +9,7 @@ namespace quillmere {
 namespace {
 
 // Never replaces: an existing target makes the move fail.
-bool Move(const Path& from, const Path& to) {
-  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), 0);
-}
+bool Move(const Path& from, const Path& to) { return MovePath(from, to, 0) == FileResult::kDone; }
 
 }  // namespace
 

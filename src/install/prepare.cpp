@@ -4,7 +4,6 @@
 
 #include "base/files.h"
 #include "base/handle.h"
-#include "base/process_number.h"
 #include "install/tree_check.h"
 #include "install/tree_copy.h"
 
@@ -47,15 +46,16 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(fill);
   RemoveLeftovers(fill);
 
-  // This process's number, which no other running process has, names its copies.
-  Path scratch = JoinPath(fill, ProcessNumber(GetCurrentProcessId()));
-  bool inPlace = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch);
-  inPlace = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
-                     JoinPath(instanceRoot, L"content\\resources"), scratch) &&
-            inPlace;
+  // This process's number, which no other running process has, begins the names of
+  // its copies in progress.
+  Path scratch = JoinPath(fill, HexName(GetCurrentProcessId()));
+  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch + L"b");
+  settled = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
+                     JoinPath(instanceRoot, L"content\\resources"), scratch + L"r") &&
+            settled;
   // Fails while another stub still copies into the instance: the last one to finish
   // removes it.
-  if (inPlace) RemoveDirectoryW(SystemPath(fill).c_str());
+  if (settled) RemoveDirectoryW(SystemPath(fill).c_str());
 }
 
 }  // namespace quillmere

@@ -11,17 +11,55 @@
 namespace quillmere {
 namespace {
 
-// True when `target` now stands as a file: copied here, or there already.
-bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& scratch) {
+// A whole copy that a program (a scanner) held when it was to be renamed into place.
+struct HeldCopy {
+  Path partial;
+  Path target;
+};
+
+// Whether a copy that failed could succeed later: a file in use, or no room yet.
+bool MaySucceedLater(FileResult result) {
+  DWORD error = GetLastError();
+  return result == FileResult::kInUse || error == ERROR_DISK_FULL ||
+         error == ERROR_HANDLE_DISK_FULL;
+}
+
+// Renames a whole copy into place, never over a file. Settled unless it is still
+// held; a copy that another stub put in place meanwhile counts as in place.
+bool PutCopyInPlace(const HeldCopy& copy) {
+  FileResult moved = MovePath(copy.partial, copy.target, 0);
+  if (moved == FileResult::kInUse) return false;
+  RemoveFile(copy.partial);
+  return true;
+}
+
+// Settled when `target` now stands (or was there already), when it can never be
+// copied, or when its whole copy waits in `held` for a program to let go of it.
+bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& partial,
+                              std::vector<HeldCopy>& held) {
   std::wstring to = SystemPath(target);
-  DWORD attributes = GetFileAttributesW(to.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-  std::wstring partial = SystemPath(scratch);
-  if (!CopyFileW(SystemPath(source).c_str(), partial.c_str(), TRUE)) return false;
-  if (MoveFileExW(partial.c_str(), to.c_str(), 0)) return true;
-  RemoveFile(scratch);
-  // Another stub may have put its own copy in place meanwhile.
-  return IsFile(target);
+  // A file there is the player's and stays; a folder there takes the name for good.
+  if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  std::wstring from = SystemPath(source), scratch = SystemPath(partial);
+  FileResult copied =
+      Persist(source, partial, [&] { return CopyFileW(from.c_str(), scratch.c_str(), TRUE); });
+  if (copied != FileResult::kDone) {
+    bool later = MaySucceedLater(copied);
+    // A partial copy would hold room that the game may need.
+    RemoveFileWhenFree(partial);
+    return !later;
+  }
+  if (MoveFileExW(scratch.c_str(), to.c_str(), 0)) return true;
+  // A scanner looking at the fresh copy: the others go on meanwhile.
+  if (FailedOnFileInUse(partial, target)) {
+    held.push_back({partial, target});
+    return true;
+  }
+  // A target folder on another volume than the fill folder cannot take a rename; not
+  // settled, so that the fill is not taken for complete.
+  bool otherVolume = GetLastError() == ERROR_NOT_SAME_DEVICE;
+  RemoveFile(partial);
+  return !otherVolume;
 }
 
 bool IsDotOrDotDot(const wchar_t* name) {
@@ -32,7 +70,9 @@ bool IsDotOrDotDot(const wchar_t* name) {
 
 bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
   if (!IsDirectory(source)) return true;
-  bool inPlace = true;
+  bool settled = true;
+  std::uint32_t copies = 0;
+  std::vector<HeldCopy> held;
   // Folders still to copy, taken last first: depth first, without a call per level,
   // so that no depth of tree can exhaust the stack.
   std::vector<std::pair<Path, Path>> pending = {{source, target}};
@@ -40,21 +80,32 @@ bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
     auto [from, to] = std::move(pending.back());
     pending.pop_back();
     CreateFolder(to);
+    // A file that holds the folder's name does so for good: nothing of it can be
+    // copied. A folder that could not be made may be by a later start.
+    if (!IsDirectory(to)) {
+      settled = Exists(to) && settled;
+      continue;
+    }
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
-    if (!find) inPlace = false;
+    if (!find) settled = false;
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
       if (IsDotOrDotDot(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        inPlace = CopyFileWithoutReplacing(fromChild, toChild, scratch) && inPlace;
-      } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        // A junction or directory link could lead back into the tree or out of it.
+        Path partial = scratch + L'.' + HexName(copies++);
+        settled = CopyFileWithoutReplacing(fromChild, toChild, partial, held) && settled;
+      } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                 !IsReparseTagNameSurrogate(entry.dwReserved0)) {
+        // A junction, directory link or mount point could lead back into the tree or
+        // out of it; a cloud-backed folder (OneDrive) is a reparse point too, but holds
+        // its own files. Wine cannot make one of those.
         pending.emplace_back(std::move(fromChild), std::move(toChild));
       }
     }
   }
-  return inPlace;
+  for (const HeldCopy& copy : held) settled = PutCopyInPlace(copy) && settled;
+  return settled;
 }
 
 }  // namespace quillmere

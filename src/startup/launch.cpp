@@ -6,7 +6,6 @@
 
 #include "base/files.h"
 #include "base/handle.h"
-#include "base/process_number.h"
 #include "install/install_root_rules.h"
 #include "startup/command_line.h"
 
@@ -25,7 +24,7 @@ constexpr DWORD kEndMs = 5000;
 
 // The event by which the stub that started process `id` learns that it runs. Every
 // stub build uses this name: one that does not is put back as broken.
-std::wstring StubRunsEvent(DWORD id) { return L"Local\\Quillmere-stub-runs-" + ProcessNumber(id); }
+std::wstring StubRunsEvent(DWORD id) { return L"Local\\Quillmere-stub-runs-" + HexName(id); }
 
 struct StartedProcess {
   // Declared so that the thread handle is closed before the process handle.
@@ -36,7 +35,8 @@ struct StartedProcess {
 
 // Under Wine, which players also run the game with, a start fails now and then with
 // ERROR_INTERNAL_ERROR: the new process died before any of its code ran, for no
-// lasting reason. Such a start is tried again.
+// lasting reason. Such a start is tried again, as is one that meets the program
+// held for a moment (a scanner looking at a launcher just copied).
 constexpr int kStartAttempts = 3;
 
 // The command line must be writable for CreateProcessW, hence the copy.
@@ -45,12 +45,16 @@ bool StartProcess(const wchar_t* application, std::wstring commandLine,
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
+  std::uint32_t pause = 0;
   for (int attempt = 1;; ++attempt) {
     if (CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
                        workingDirectory.c_str(), &startup, &info)) {
       break;
     }
-    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) return false;
+    if (GetLastError() == ERROR_INTERNAL_ERROR && attempt < kStartAttempts) continue;
+    if (!FailedOnFileInUse(application ? application : L"") || !PauseBeforeRetry(pause)) {
+      return false;
+    }
   }
   started.process = UniqueProcessHandle(info.hProcess);
   started.thread = UniqueProcessHandle(info.hThread);

@@ -32,8 +32,8 @@ int RunStartupSequence() {
   // A copy of the stub started from inside an instance of the current layout would
   // take the instance for a folder of the first layout and migrate it into itself.
   // It starts what the stub above would start, and changes nothing.
-  Path above = EnclosingInstallRoot(installRoot);
-  bool insideInstance = !above.empty() && IsCurrentLayout(ReadInstallLayoutVersion(above));
+  Path above = FindEnclosingInstallRoot(installRoot);
+  bool insideInstance = !above.empty();
   if (insideInstance) installRoot = above;
 
   // Both are read before anything on disk changes.
@@ -43,8 +43,11 @@ int RunStartupSequence() {
   if (!insideInstance) {
     // A pending update and a waiting stub are looked for in the layout found on
     // disk; the update comes first so that it can deliver a newer stub.
+    // A move that Windows refuses for another reason than a file in use is not the
+    // player's to mend by closing the game: the launcher, which sees the journal
+    // left, starts and can tell them more.
     Path updateRoot = InstanceRootFor(installRoot, instanceName, layoutOnDisk);
-    if (!ReplayUpdateJournal(updateRoot)) {
+    if (ReplayUpdateJournal(updateRoot) == FileResult::kInUse) {
       ShowError(kMessageUpdateNotFinished);
       return kExitAfterMessage;
     }

@@ -8,48 +8,53 @@
 namespace quillmere {
 namespace {
 
-bool Move(const Path& source, const Path& target) {
-  return MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-}
+constexpr DWORD kReplaceAcrossVolumes = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
 
-// Moves the staged file over its target. False only when the move failed but may
-// succeed later, as when a file is in use: a move that never can must not keep the
-// journal, and with it the player, waiting for good.
-bool MoveStagedFile(const Path& source, const Path& instanceRoot, const std::wstring& targetPath) {
+// Moves the staged file over its target. A move that can never succeed counts as
+// done: it must not keep the journal, and with it the player, waiting for good.
+FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
+                          const std::wstring& targetPath) {
   Path target = JoinPath(instanceRoot, targetPath);
-  if (Move(source, target)) return true;
-  if (IsDirectory(target) || IsSameFile(target, GetExecutablePath())) return true;
+  if (MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(), kReplaceAcrossVolumes)) {
+    return FileResult::kDone;
+  }
+  if (IsDirectory(target) || IsSameFile(target, GetExecutablePath())) return FileResult::kDone;
   // A folder that the update brings anew is made (the entry was checked to stay
-  // inside the instance), and a read-only target is replaced like any other.
+  // inside the instance).
   for (std::size_t at = 0; (at = targetPath.find(L'\\', at)) != std::wstring::npos; ++at) {
     CreateFolder(JoinPath(instanceRoot, targetPath.substr(0, at)));
   }
-  if (!IsDirectory(target.substr(0, target.rfind(L'\\')))) return true;
+  if (!IsDirectory(target.substr(0, target.rfind(L'\\')))) return FileResult::kDone;
+  // Read-only files are moved like any other: a target is replaced, and a staged
+  // file on another volume is deleted once copied.
   SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
-  return Move(source, target);
+  SetFileAttributesW(SystemPath(source).c_str(), FILE_ATTRIBUTE_NORMAL);
+  return MovePath(source, target, kReplaceAcrossVolumes);
 }
 
 }  // namespace
 
-bool ReplayUpdateJournal(const Path& instanceRoot) {
+FileResult ReplayUpdateJournal(const Path& instanceRoot) {
   Path journal = JoinPath(instanceRoot, L"content\\cache\\update-journal.txt");
-  if (!IsFile(journal)) return true;
+  if (!IsFile(journal)) return FileResult::kDone;
   FileBytes file = ReadFileBytes(journal, 4096);
   // A journal that could not be read to its end stays for a later start: a
   // half-read line must never become a target, and deleting it would lose the
   // entries that were not read.
-  if (!file.complete) return true;
+  if (!file.complete) return FileResult::kDone;
 
   Path staging = JoinPath(instanceRoot, L"content\\cache\\staging");
-  bool allMovesSucceeded = true;
+  FileResult result = FileResult::kDone;
   for (const JournalEntry& entry : ParseUpdateJournal(file.bytes)) {
     Path source = JoinPath(staging, entry.stagedName);
     // A staged file that is gone was moved by an earlier start.
-    if (IsFile(source) && !MoveStagedFile(source, instanceRoot, entry.targetPath)) allMovesSucceeded = false;
+    if (!IsFile(source)) continue;
+    FileResult moved = MoveStagedFile(source, instanceRoot, entry.targetPath);
+    // A file in use is what the player can mend, so it is the one reported.
+    if (moved != FileResult::kDone && result != FileResult::kInUse) result = moved;
   }
-  if (allMovesSucceeded) DeleteFileW(SystemPath(journal).c_str());
-  return allMovesSucceeded;
+  if (result == FileResult::kDone) RemoveFileWhenFree(journal);
+  return result;
 }
 
 }  // namespace quillmere

@@ -13,9 +13,16 @@ namespace {
 
 constexpr wchar_t kCandidate[] = L"content\\bin\\stub\\Quillmere.exe";
 
+// A scanner that looks at a stub just moved or copied holds it for a moment.
 UniqueFile OpenForReading(const Path& path) {
-  return UniqueFile(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::wstring system = SystemPath(path);
+  UniqueFile file;
+  Persist(path, Path(), [&] {
+    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
+  return file;
 }
 
 enum class Candidate { kAbsent, kBusy, kStartable };
@@ -48,18 +55,10 @@ Candidate CheckCandidate(const Path& path) {
   return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 
+// Waits out a program that holds either file for a moment, as one does right after a
+// stub ended or was written.
 bool Rename(const Path& from, const Path& to, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
-  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), flags);
-}
-
-// Right after a program ended, a scanner or the system itself may hold its file for a
-// moment, so a rename that puts stubs back is tried for about a second.
-bool RenameSoon(const Path& from, const Path& to, DWORD flags) {
-  for (int attempt = 1;; ++attempt) {
-    if (Rename(from, to, flags)) return true;
-    if (attempt == 10) return false;
-    Sleep(100);
-  }
+  return MovePath(from, to, flags) == FileResult::kDone;
 }
 
 // The running stub, set aside as <own>.old, back at <own>, over whatever stands
@@ -128,7 +127,11 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot) {
   if (found != Candidate::kStartable || !FilesDiffer(candidate, own)) return false;
 
   RemoveFile(fresh);
-  if (!CopyFileW(SystemPath(candidate).c_str(), SystemPath(fresh).c_str(), FALSE)) return false;
+  std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
+  if (Persist(candidate, fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
+      FileResult::kDone) {
+    return false;
+  }
   // The copy is what will run: it must be the candidate, whole.
   if (FilesDiffer(fresh, candidate) || CheckCandidate(fresh) != Candidate::kStartable) {
     RemoveFile(fresh);
@@ -144,10 +147,10 @@ void UndoStubReplacement() {
   // The new stub steps aside first (over a leftover copy): Windows renames a program
   // that has only just run, but refuses to delete it, as renaming the old stub over it
   // would ask. The moves back replace nothing, so that neither stub can be lost.
-  if (!RenameSoon(own, aside, MOVEFILE_REPLACE_EXISTING)) return;
-  if (!RenameSoon(old, own, 0)) {
+  if (!Rename(own, aside, MOVEFILE_REPLACE_EXISTING)) return;
+  if (!Rename(old, own, 0)) {
     // A stub that may yet start is better than none under the name.
-    RenameSoon(aside, own, 0);
+    Rename(aside, own, 0);
     return;
   }
   // As ".old" it is deleted by the next start if it cannot be now.
