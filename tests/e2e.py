@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-# The real Quillmere.exe, black box, on the folders that e2e/scenarios.txt describes.
+# The real Quillmere.exe, black box, on the folders that e2e/scenarios.txt describes: lays
+# out a scenario's folder, starts the stub under Wine through the probe (e2e/probe.cpp),
+# which also stands in for the launcher and the client, and compares the messages, what
+# the probe received, the exit code and the whole folder with what the scenario expects.
 #
-# Lays out a scenario's folder, starts the stub under Wine through e2e/runner.exe with the
-# probe as launcher and client, and compares the messages, what the probe received, the
-# exit code and the whole folder with what the scenario expects.
-#
-#     e2e.py SCENARIOS NAME STUB PROBE RUNNER WINE [crash]
+#   e2e.py SCENARIOS NAME STUB PROBE WINE [crash]
 #
 # With "crash" the first start is killed at many moments (QUILLMERE_CRASH_KILLS, 8).
 
@@ -18,7 +17,6 @@ import tempfile
 
 from notation import expand, unescape
 
-CAPTION = "Vellmarrow: Quillmere"
 MESSAGES = [
     "Could not work out where Quillmere is installed.",
     "An update could not be finished.\n\nA file was in use. Close Tarnvayle if it is still"
@@ -44,9 +42,9 @@ def get(fields, key, otherwise=""):
     return otherwise
 
 
+# The fields of the scenario's first start, and of its second start (empty without
+# "again"), each a list of (key, value).
 def read_scenario(path, name):
-    # The fields of the scenario's first start, and of its second start (empty without
-    # "again"), each a list of (key, value).
     names = {}
     for line in open(path).read().replace("\n ", " ").splitlines():
         for short, long in sorted(names.items(), reverse=True):
@@ -67,17 +65,18 @@ def read_scenario(path, name):
     sys.exit(f"no scenario {name}")
 
 
+def number_at(data, at):
+    return int.from_bytes(data[at : at + 4], "little")
+
+
 def patch(data, at, new):
     return data[:at] + new + data[at + len(new) :]
 
 
+# The contents that a tree's files may name with "@".
 def kinds_of_content():
-    # The contents that a tree's files may name with "@".
-    pe = int.from_bytes(STUB[0x3C:0x3E], "little")
-    # The code section, as its entry in the section table places it in the file.
+    pe = number_at(STUB, 0x3C)
     code = STUB.index(b".text\0")
-    code_size = int.from_bytes(STUB[code + 16 : code + 20], "little")
-    code_at = int.from_bytes(STUB[code + 20 : code + 24], "little")
     # A certificate table of 16 bytes at the end, holding a plausible entry.
     table = (16).to_bytes(4, "little") + b"\0\2\2\0" + bytes(8)
     signed = patch(STUB, pe + 168, (len(STUB) | 16 << 32).to_bytes(8, "little")) + table
@@ -90,24 +89,22 @@ def kinds_of_content():
         "@arm64": patch(STUB, pe + 4, b"\x64\xaa"),
         "@dll": patch(STUB, pe + 23, b"\x20"),
         "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
+        "@nocode": patch(STUB, number_at(STUB, code + 20), bytes(number_at(STUB, code + 16))),
         "@signed": signed,
-        "@nocode": patch(STUB, code_at, bytes(code_size)),
-        # The probe as a new stub that never shows it runs and ends after two seconds.
         "@quiet": PROBE.replace(b"quiet:n", b"quiet:y"),
     }
 
 
 def under(key, path):
-    # Whether key is path, or lies under it when path is a folder (ends in "/").
     if path.endswith("/"):
         return key.startswith(path)
     return key == path
 
 
+# The tree (path: bytes, folders ending in "/") changed by entries: "path" a file that holds
+# its own name, "path=bytes", "path/" a folder, "^path..." read-only (then listed in
+# read_only); "-path" removes, "a>b" moves and "a>>b" copies a path with all under it.
 def apply(tree, entries, read_only=None):
-    # The tree (path: bytes, folders ending in "/") changed by entries: "path" a file that holds its
-    # own name, "path=bytes", "path/" a folder, "^path..." read-only (then listed in read_only);
-    # "-path" removes, "a>b" moves and "a>>b" copies a path with all under it.
     tree = dict(tree)
     for entry in expand(entries).split():
         head, equals, text = entry.partition("=")
@@ -119,8 +116,8 @@ def apply(tree, entries, read_only=None):
             for key, data in tree.items():
                 if under(key, source):
                     carried[target + key[len(source) :]] = data
+            # A move replaces what stands at its target; a copy never does.
             if arrow == ">":
-                # A move replaces what stands at its target; a copy never does.
                 tree = {key: data for key, data in tree.items() if not under(key, source)}
                 tree.update(carried)
             else:
@@ -141,14 +138,14 @@ def apply(tree, entries, read_only=None):
     return tree
 
 
-def lay_out(entries):
+def lay_out():
     shutil.rmtree(ROOT, ignore_errors=True)
     # A folder on a small file system of its own: another volume, or a full disk.
     for path, size in re.findall(r"(\S+) (\S+)", get(FIRST, "mount")):
         os.makedirs(os.path.join(ROOT, path))
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", path], cwd=ROOT)
     read_only = []
-    for path, data in sorted(apply({}, entries, read_only).items()):
+    for path, data in sorted(apply({}, get(FIRST, "tree"), read_only).items()):
         full = os.path.join(ROOT, path)
         os.makedirs(os.path.dirname(full), exist_ok=True)
         if not path.endswith("/"):
@@ -181,7 +178,8 @@ def snapshot():
     return tree
 
 
-def compare(want, got, when):
+def compare(want, when):
+    got = snapshot()
     wrong = [path + " is missing" for path in want if path not in got]
     wrong += [path + " is left over" for path in got if path not in want]
     wrong += [
@@ -195,25 +193,25 @@ def windows(path):
     return "Z:" + path.replace("/", "\\")
 
 
+# Starts the stub (a second one gap ms later, unless "-"), ends it after kill ms unless
+# 0, and tells what happened: "exit" [ms, each stub's exit code], "box" [[caption,
+# text], ...], "args" (the stub's own), and "probe" [[path, command line, folder,
+# argument, ...], ...] for each program started, in order.
 def run(hold="-", kill=0, gap="-"):
-    # Starts the stub (a second one gap ms later, unless "-"), ends it after kill ms unless 0, and
-    # tells what happened: "exit" [ms, each stub's exit code], "box" [[caption, text], ...], "args"
-    # (the stub's own), and "probe" [[path, command line, folder, argument, ...], ...] for each
-    # program started, in order.
     shutil.rmtree(PROBE_OUT, ignore_errors=True)
     os.mkdir(PROBE_OUT)
     if hold != "-":
         hold = windows(os.path.join(ROOT, hold))
-    stub = SEEN_ROOT + "\\" + EXE.replace("/", "\\")
-    command = [WINE, RUNNER, hold, str(kill), gap, stub, ARGS]
     if " scanned" in get(FIRST, "=="):
-        # Wine has no virus scanner to hold each new file for a moment: a stand-in does.
-        scanner = [WINE, os.path.dirname(RUNNER) + "/scanner.exe", SEEN_ROOT]
-        scanning = subprocess.Popen(scanner, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        scanner = [WINE, PROBE_EXE, "--scan", windows(ROOT)]
+        scanning = subprocess.Popen(scanner, stdout=subprocess.PIPE)
         scanning.stdout.readline()
+    stub = windows(os.path.join(ROOT, EXE))
+    command = [WINE, PROBE_EXE, "--run", hold, str(kill), gap, stub, ARGS]
     output = subprocess.run(command, stdout=subprocess.PIPE, timeout=600).stdout
     if " scanned" in get(FIRST, "=="):
-        scanning.communicate()
+        scanning.kill()
+        scanning.wait()
     seen = {"box": [], "probe": []}
     for record in output.decode("utf-16-le").split("\x1e")[:-1]:
         kind, *fields = record.split("\x1f")
@@ -227,26 +225,23 @@ def run(hold="-", kill=0, gap="-"):
     return seen
 
 
+# A path of the scenario as the stub sees it: "." the root itself, else under the root.
 def seat(path):
-    # A path of the scenario as the stub sees it: "." the root itself, after "=" the path as it
-    # stands, else the path under the root.
     if path == ".":
-        return SEEN_ROOT
-    if path.startswith("="):
-        return path[1:]
-    return SEEN_ROOT + "\\" + expand(path).replace("/", "\\")
+        return windows(ROOT)
+    return windows(os.path.join(ROOT, expand(path)))
 
 
+# Checks that a start did what its fields say: "launch PROGRAM [INSTANCE RESOURCES]" for
+# each program started, "box N [PATH]", "line TEXT" and "exit CODE" (7).
 def expect(start, seen, when):
-    # Checks that a start did what its fields say: "launch PROGRAM [INSTANCE RESOURCES]" for each
-    # program started, "box N [PATH]", "line TEXT" and "exit CODE" (7).
     box = get(start, "box").split()
     boxes = []
     if box:
         text = MESSAGES[int(box[0]) - 1]
         if len(box) > 1:
             text += seat(box[1]) + MISSING_PART_END
-        boxes = [[CAPTION, text]]
+        boxes = [["Vellmarrow: Quillmere", text]]
     did = f"exit codes {seen['exit'][1:]}, messages {seen['box']}"
     check(seen["box"] == boxes, f"{when}: {did}")
     check(int(seen["exit"][1]) == int(get(start, "exit", "7"), 0), f"{when}: {did}")
@@ -255,61 +250,57 @@ def expect(start, seen, when):
     check(started == len(launches), f"{when}: {started} programs started; {did}")
     for want, (path, line, folder, *arguments) in zip(launches, seen["probe"]):
         program = seat(want[0])
-        wanted = [program, SEEN_ROOT, program] + seen["args"]
+        # A new stub runs in the install root, a launcher in its own folder.
+        wanted = [program, seat("."), program] + seen["args"]
         if len(want) > 1:
             wanted[1] = program.rsplit("\\", 1)[0]
             wanted += ["--instance-root", seat(want[1])]
             wanted += ["--quillmere-settings", seat("settings"), "--resources", seat(want[2])]
         check([path, folder] + arguments == wanted, f"{when}: started {line} in {folder}")
-    line = get(start, "line").replace("{R}", SEEN_ROOT)
+    line = get(start, "line").replace("{R}", seat("."))
     if line and seen["probe"]:
         check(seen["probe"][0][1] == line, f"{when}: command line {seen['probe'][0][1]}")
 
 
 def starts():
-    tree = get(FIRST, "tree")
-    lay_out(tree)
+    lay_out()
     want = apply(snapshot(), get(FIRST, "after"))
     expect(FIRST, run(hold=get(FIRST, "hold", "-")), "first start")
-    compare(want, snapshot(), "after the first start")
+    compare(want, "after the first start")
     if " once" in get(FIRST, "=="):
         return
     # The second start finishes what the first could not, or changes nothing.
     again = SECOND or [field for field in FIRST if field[0] != "after"]
     expect(again, run(), "second start")
-    compare(apply(want, get(again, "after")), snapshot(), "after the second start")
+    compare(apply(want, get(again, "after")), "after the second start")
     for gap in get(FIRST, "twice").split():
-        lay_out(tree)
+        lay_out()
         seen = run(gap=gap)
         when = f"two stubs {gap} ms apart"
         launches = 2 * len([key for key, _ in FIRST if key == "launch"])
         did = f"exit codes {seen['exit'][1:]}, messages {seen['box']}"
         check(len(seen["probe"]) == launches, f"{when}: {len(seen['probe'])} launches; {did}")
-        compare(apply(apply({}, tree), get(FIRST, "after")), snapshot(), when)
+        compare(want, when)
 
 
+# Kills the first start at moments spread over an uninterrupted one, then starts the stub
+# until it reaches the launcher, and once more: the folder must then be what two
+# uninterrupted starts leave.
 def crashes():
-    # Kills the first start at moments spread over an uninterrupted one, then starts the stub until
-    # it reaches the launcher, and once more: the folder must then be what two uninterrupted starts
-    # leave.
-    tree = get(FIRST, "tree")
-    kills = int(os.environ.get("QUILLMERE_CRASH_KILLS", 8))
-    want = apply(apply(apply({}, tree), get(FIRST, "after")), get(SECOND, "after"))
-    lay_out(tree)
+    lay_out()
+    want = apply(apply(snapshot(), get(FIRST, "after")), get(SECOND, "after"))
     span = int(run()["exit"][0])
-    between_renames = 0
+    kills = int(os.environ.get("QUILLMERE_CRASH_KILLS", 8))
     for kill in range(kills):
-        lay_out(tree)
+        lay_out()
         # The moments walk the span in golden-ratio steps, so any number spreads evenly.
-        moment = (0.5 + kill * 0.6180339887) % 1
-        run(kill=max(1, int(span * moment)))
+        run(kill=max(1, int(span * ((0.5 + kill * 0.6180339887) % 1))))
         stub = os.path.join(ROOT, EXE)
         if not os.path.exists(stub):
-            # Killed between the two renames of a self-replacement: no stub is left to
-            # start, but neither copy may have lost a byte.
+            # Killed between two renames of the stub: none is left to start, but neither
+            # copy may have lost a byte.
             whole = read(stub + ".old") == STUB and read(stub + ".new") == KINDS["@stub+"]
-            check(whole, "a stub is cut short")
-            between_renames += 1
+            check(whole, f"a stub is cut short by kill {kill}")
             continue
         for attempt in range(3):
             if run()["probe"]:
@@ -317,18 +308,19 @@ def crashes():
         else:
             check(False, f"no start reached the launcher after kill {kill}")
         run()
-        compare(want, snapshot(), f"after kill {kill}")
-    print(f"{kills} kills over {span} ms, {between_renames} between the renames of a stub")
+        compare(want, f"after kill {kill}")
+    print(f"{kills} kills over {span} ms")
 
 
 FIRST, SECOND = read_scenario(sys.argv[1], sys.argv[2])
-STUB, PROBE = read(sys.argv[3]), read(sys.argv[4])
-RUNNER, WINE = sys.argv[5:7]
+STUB = read(sys.argv[3])
+PROBE_EXE = sys.argv[4]
+PROBE = read(PROBE_EXE)
+WINE = sys.argv[5]
 KINDS = kinds_of_content()
 WORK = tempfile.mkdtemp(prefix="qm", dir="/tmp")
 ROOT = os.path.join(WORK, expand(get(FIRST, "root", "My Game")))
 PROBE_OUT = os.path.join(WORK, "probe")
-SEEN_ROOT = windows(ROOT)
 EXE = get(FIRST, "exe", "Quillmere.exe")
 ARGS = get(FIRST, "args", '-x "a b"')
 # The probe ends with the first start's exit code, unless that is the stub's own (0 after
@@ -337,26 +329,12 @@ probe_exit = get(FIRST, "exit", "7")
 if int(probe_exit, 0) <= 1:
     probe_exit = "7"
 os.environ.update(QUILLMERE_PROBE_OUT=windows(PROBE_OUT), QUILLMERE_PROBE_EXIT=probe_exit)
-drive = get(FIRST, "drive")
-if drive:
-    # The stub runs from the root of a drive that is the install folder. Wine keeps its
-    # drives as links in its prefix, which Wine itself names (and sets up on first use);
-    # a process started later sees a new one.
-    echo = [WINE, "cmd", "/c", "echo %WINEPREFIX%"]
-    prefix = subprocess.run(echo, stdout=subprocess.PIPE, text=True).stdout.strip()
-    link = os.path.join(prefix, "dosdevices", drive + ":")
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(ROOT, link)
-    SEEN_ROOT = drive + ":"
 try:
-    if sys.argv[7:] == ["crash"]:
+    if sys.argv[6:] == ["crash"]:
         crashes()
     else:
         starts()
 finally:
-    if drive:
-        os.remove(link)
     subprocess.run(["chattr", "-R", "-i", WORK], stderr=subprocess.DEVNULL)
     for path in get(FIRST, "mount").split()[::2]:
         subprocess.run(["umount", "-l", path], cwd=ROOT)

@@ -46,6 +46,8 @@ int CheckQuoting() {
       ++failures;
     }
   }
+  // The root of a drive as a folder to hand over: "Q:" alone names the current folder there.
+  if (FolderArgument(L"Q:") != L"Q:\\") ++failures;
   return failures;
 }
 #endif

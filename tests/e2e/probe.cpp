@@ -1,29 +1,191 @@
-// Stands in for the launcher, the client or a new stub. As a new stub it shows that it
-// runs, as every stub must. It writes what it was given to a file of its own in the
-// folder that QUILLMERE_PROBE_OUT names: its path, its command line, its working folder
-// and its arguments as the system splits them, in UTF-16, each ended by a zero
-// character. Then it ends with the number in QUILLMERE_PROBE_EXIT. Made quiet (e2e.py's
-// "@quiet"), it shows nothing and ends after two seconds with a loader status, as one
-// that Windows holds in its error box would (Wine shows none).
+// The Windows side of tests/e2e.py, one program in three roles.
+//
+//   probe --run HOLD KILL GAP STUB ARGUMENTS
+//     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
+//     file HOLD open without sharing meanwhile (unless "-"), reads and closes the message
+//     boxes of the job's processes, and waits until the job is empty, or ends it after
+//     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
+//     separated by U+001F: "exit", the milliseconds until the job was empty and each
+//     stub's exit code; "box", caption and text, for each message box; "args", the stub's
+//     own arguments as the system splits them.
+//   probe --scan FOLDER
+//     Stands in for a virus scanner, which Wine lacks: opens every file created or
+//     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
+//     watches.
+//   probe ...
+//     Stands in for the launcher, the client or a new stub. As a new stub it shows that
+//     it runs, as every stub must. It writes what it was given to a file of its own in
+//     the folder QUILLMERE_PROBE_OUT names: its path, its command line, its working
+//     folder and its arguments as the system splits them, each ended by a zero character.
+//     Then it ends with the number in QUILLMERE_PROBE_EXIT. Made quiet (e2e.py's
+//     "@quiet"), it shows nothing and ends after two seconds with a loader status, as one
+//     that Windows holds in its error box would (Wine shows none).
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
 volatile char quiet[] = "quillmere-probe-quiet:n";
 wchar_t text[32768];
 
-void Append(std::wstring& record, const wchar_t* field) {
+void Append(std::wstring& record, const std::wstring& field, wchar_t end) {
   record += field;
-  record += L'\0';
+  record += end;
+}
+
+std::vector<std::wstring> Split(const wchar_t* line) {
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(line, &count);
+  std::vector<std::wstring> split(words, words + count);
+  LocalFree(words);
+  return split;
+}
+
+void Write(HANDLE file, const std::wstring& record) {
+  DWORD written = 0;
+  WriteFile(file, record.data(), static_cast<DWORD>(record.size() * 2), &written, nullptr);
+}
+
+HANDLE Start(const std::wstring& stub, std::wstring line, HANDLE job) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  // Now and then Wine fails a start with ERROR_INTERNAL_ERROR before the program runs.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CreateProcessW(stub.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                       nullptr, nullptr, &startup, &process)) {
+      break;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+std::vector<DWORD> ProcessesIn(HANDLE job) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[63];
+  } ids = {};
+  QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr);
+  ULONG_PTR* first = ids.list.ProcessIdList;
+  return std::vector<DWORD>(first, first + ids.list.NumberOfProcessIdsInList);
+}
+
+// Reads and closes each message box that a process of the job shows.
+void CloseBoxes(const std::vector<DWORD>& processes, std::wstring& report) {
+  HWND box = nullptr;
+  while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(box, &owner);
+    bool ours = std::count(processes.begin(), processes.end(), owner) > 0;
+    wchar_t caption[64];
+    // 0xFFFF is the id of a message box's text.
+    if (!ours || !IsWindowVisible(box) || !GetWindowTextW(box, caption, 64) ||
+        !GetDlgItemTextW(box, 0xFFFF, text, 1024)) {
+      continue;
+    }
+    Append(report, L"box\x1f" + std::wstring(caption) + L"\x1f" + text, L'\x1e');
+    ShowWindow(box, SW_HIDE);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+}
+
+int Run(wchar_t** argv) {
+  std::wstring stub = argv[5];
+  std::wstring line = L"\"" + stub + L"\" " + argv[6];
+  // Wine starts the process behind its desktop window for the first program that needs
+  // it; were that a stub, it would stay in the job and keep it from ever being empty.
+  GetDesktopWindow();
+  if (std::wstring(argv[2]) != L"-") {
+    CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  ULONGLONG start = GetTickCount64();
+  std::vector<HANDLE> stubs = {Start(stub, line, job)};
+  if (std::wstring(argv[4]) != L"-") {
+    Sleep(_wtoi(argv[4]));
+    stubs.push_back(Start(stub, line, job));
+  }
+  std::wstring report;
+  for (;;) {
+    std::vector<DWORD> processes = ProcessesIn(job);
+    if (processes.empty()) break;
+    if (_wtoi(argv[3]) && GetTickCount64() - start > static_cast<ULONGLONG>(_wtoi(argv[3]))) {
+      TerminateJobObject(job, 9);
+    }
+    CloseBoxes(processes, report);
+    Sleep(10);
+  }
+  report += L"exit\x1f" + std::to_wstring(GetTickCount64() - start);
+  for (HANDLE process : stubs) {
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    report += L"\x1f" + std::to_wstring(code);
+  }
+  report += L"\x1e" L"args";
+  std::vector<std::wstring> arguments = Split(line.c_str());
+  for (std::size_t i = 1; i < arguments.size(); ++i) report += L"\x1f" + arguments[i];
+  Write(GetStdHandle(STD_OUTPUT_HANDLE), report + L"\x1e");
+  return 0;
+}
+
+DWORD WINAPI Hold(void* name) {
+  std::wstring* path = static_cast<std::wstring*>(name);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  // Whoever wrote the file may not have closed it yet.
+  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    file = CreateFileW(path->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Sleep(1);
+  }
+  Sleep(150);
+  CloseHandle(file);
+  delete path;
+  return 0;
+}
+
+int Scan(const std::wstring& folder) {
+  HANDLE watched = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, 7, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  alignas(DWORD) char changes[65536];
+  for (bool ready = false;; ready = true) {
+    if (!ReadDirectoryChangesW(watched, changes, sizeof changes, TRUE, FILE_NOTIFY_CHANGE_FILE_NAME,
+                               nullptr, &overlapped, nullptr)) {
+      return 1;
+    }
+    // Only once the first request is made are the changes collected.
+    if (!ready) Write(GetStdHandle(STD_OUTPUT_HANDLE), L"ready\n");
+    DWORD size = 0;
+    if (!GetOverlappedResult(watched, &overlapped, &size, TRUE)) return 1;
+    for (char* at = changes; size > 0;) {
+      auto* change = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(at);
+      std::wstring name(change->FileName, change->FileNameLength / 2);
+      if (change->Action == FILE_ACTION_ADDED || change->Action == FILE_ACTION_RENAMED_NEW_NAME) {
+        auto* path = new std::wstring(folder + L"\\" + name);
+        CloseHandle(CreateThread(nullptr, 0, Hold, path, 0, nullptr));
+      }
+      if (change->NextEntryOffset == 0) break;
+      at += change->NextEntryOffset;
+    }
+  }
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (count > 6 && std::wstring(argv[1]) == L"--run") return Run(argv);
+  if (count > 2 && std::wstring(argv[1]) == L"--scan") return Scan(argv[2]);
   if (quiet[sizeof quiet - 2] == 'y') {
     Sleep(2000);
     ExitProcess(0xC0000135);
@@ -35,18 +197,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (GetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", folder, MAX_PATH)) {
     std::wstring record;
     GetModuleFileNameW(nullptr, text, 32768);
-    Append(record, text);
-    Append(record, GetCommandLineW());
+    Append(record, text, L'\0');
+    Append(record, GetCommandLineW(), L'\0');
     GetCurrentDirectoryW(32768, text);
-    Append(record, text);
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 0; i < count; ++i) Append(record, arguments[i]);
+    Append(record, text, L'\0');
+    for (int i = 0; i < count; ++i) Append(record, argv[i], L'\0');
     // A file of its own, so that probes that run at once cannot mix their records.
     GetTempFileNameW(folder, L"p", 0, text);
     HANDLE file = CreateFileW(text, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, record.data(), static_cast<DWORD>(record.size() * 2), &written, nullptr);
+    Write(file, record);
     CloseHandle(file);
   }
   wchar_t code[32] = L"0";
