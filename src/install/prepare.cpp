@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "base/files.h"
 #include "base/handle.h"
 #include "install/tree_check.h"
@@ -16,14 +18,22 @@ namespace {
 // by a later start. (Earlier stubs made it a file.)
 constexpr wchar_t kFillFolder[] = L".quillmere-filling";
 
-// Removes the copies that fills which were cut off left behind; a copy that another
-// stub is still writing is in use and stays.
+// Whether the process whose number begins a copy's name still runs. Its copy may be
+// whole and about to be renamed into place, a moment in which nothing holds it open.
+bool IsCopyOfRunningProcess(const wchar_t* name) {
+  DWORD id = std::wcstoul(name, nullptr, 16);
+  UniqueProcessHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Removes the copies that fills which were cut off left behind, but none of a stub that
+// still fills.
 void RemoveLeftovers(const Path& folder) {
   WIN32_FIND_DATAW entry;
   UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folder, L"*")).c_str(), &entry));
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      RemoveFile(JoinPath(folder, entry.cFileName));
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (!IsCopyOfRunningProcess(entry.cFileName)) RemoveFile(JoinPath(folder, entry.cFileName));
   }
 }
 

@@ -79,21 +79,23 @@ std::vector<DWORD> ProcessesIn(HANDLE job) {
   return std::vector<DWORD>(first, first + ids.list.NumberOfProcessIdsInList);
 }
 
-// Reads and closes each message box that a process of the job shows.
-void CloseBoxes(const std::vector<DWORD>& processes, std::wstring& report) {
+// Reads and closes each message box that a process of the job shows, once.
+void CloseBoxes(const std::vector<DWORD>& processes, std::vector<HWND>& closed,
+                std::wstring& report) {
   HWND box = nullptr;
   while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
     DWORD owner = 0;
     GetWindowThreadProcessId(box, &owner);
     bool ours = std::count(processes.begin(), processes.end(), owner) > 0;
+    bool seen = std::count(closed.begin(), closed.end(), box) > 0;
     wchar_t caption[64];
     // 0xFFFF is the id of a message box's text.
-    if (!ours || !IsWindowVisible(box) || !GetWindowTextW(box, caption, 64) ||
+    if (!ours || seen || !IsWindowVisible(box) || !GetWindowTextW(box, caption, 64) ||
         !GetDlgItemTextW(box, 0xFFFF, text, 1024)) {
       continue;
     }
     Append(report, L"box\x1f" + std::wstring(caption) + L"\x1f" + text, L'\x1e');
-    ShowWindow(box, SW_HIDE);
+    closed.push_back(box);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
 }
@@ -115,13 +117,14 @@ int Run(wchar_t** argv) {
     stubs.push_back(Start(stub, line, job));
   }
   std::wstring report;
+  std::vector<HWND> closed;
   for (;;) {
     std::vector<DWORD> processes = ProcessesIn(job);
     if (processes.empty()) break;
     if (_wtoi(argv[3]) && GetTickCount64() - start > static_cast<ULONGLONG>(_wtoi(argv[3]))) {
       TerminateJobObject(job, 9);
     }
-    CloseBoxes(processes, report);
+    CloseBoxes(processes, closed, report);
     Sleep(10);
   }
   report += L"exit\x1f" + std::to_wstring(GetTickCount64() - start);
@@ -130,7 +133,9 @@ int Run(wchar_t** argv) {
     GetExitCodeProcess(process, &code);
     report += L"\x1f" + std::to_wstring(code);
   }
-  report += L"\x1e" L"args";
+  report +=
+      L"\x1e"
+      L"args";
   std::vector<std::wstring> arguments = Split(line.c_str());
   for (std::size_t i = 1; i < arguments.size(); ++i) report += L"\x1f" + arguments[i];
   Write(GetStdHandle(STD_OUTPUT_HANDLE), report + L"\x1e");
