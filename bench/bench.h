@@ -57,8 +57,10 @@ inline void DeleteTree(const std::wstring& dir) {
       std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
       std::wstring path = dir + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path);
-      else DeleteFileW(path.c_str());
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        DeleteTree(path);
+      else
+        DeleteFileW(path.c_str());
     } while (FindNextFileW(find, &entry));
     FindClose(find);
   }

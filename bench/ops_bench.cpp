@@ -11,9 +11,9 @@
 #include <cwchar>
 #include <functional>
 
+#include "base/files.h"
 #include "bench.h"
 #include "install/tree_copy.h"
-#include "base/files.h"
 #include "update/journal_format.h"
 #include "update/journal_replay.h"
 
@@ -54,8 +54,10 @@ void PrintTable(const std::vector<Method>& methods, const char* baseline, double
   for (const Method& method : methods) {
     if (std::string(method.name) == baseline) base = &method;
   }
-  std::printf("| method | ms, median (p25–p75) | %s | ratio of medians | median of ratios per "
-              "round |\n|---|---|---|---|---|\n", unit);
+  std::printf(
+      "| method | ms, median (p25–p75) | %s | ratio of medians | median of ratios per "
+      "round |\n|---|---|---|---|---|\n",
+      unit);
   for (const Method& method : methods) {
     std::vector<double> ratios;
     for (size_t i = 0; i < method.ms.size(); ++i) ratios.push_back(method.ms[i] / base->ms[i]);
@@ -112,8 +114,10 @@ void MakeTree(const std::wstring& root, int files, long long bytes, bool flat) {
   long long smallMean = (bytes - largeSize * large) / std::max(1, files - large);
   for (int i = 0; i < files; ++i) {
     wchar_t relative[64];
-    if (flat) std::swprintf(relative, 64, L"\\flat");
-    else std::swprintf(relative, 64, L"\\d%d\\e%d\\f%d", i % 7, i / 7 % 6, i / 42 % 4);
+    if (flat)
+      std::swprintf(relative, 64, L"\\flat");
+    else
+      std::swprintf(relative, 64, L"\\d%d\\e%d\\f%d", i % 7, i / 7 % 6, i / 42 % 4);
     std::wstring dir = root;
     for (wchar_t* part = std::wcschr(relative + 1, L'\\');; part = std::wcschr(part + 1, L'\\')) {
       dir = root + std::wstring(relative, part ? part - relative : std::wcslen(relative));
@@ -121,9 +125,9 @@ void MakeTree(const std::wstring& root, int files, long long bytes, bool flat) {
       if (!part) break;
     }
     long long size = i % 100 == 0 ? largeSize : 1024 + Next(state) % (2 * smallMean - 2048);
-    HANDLE file = CreateFileW((dir + L"\\file" + std::to_wstring(i) + L".dat").c_str(),
-                              GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW((dir + L"\\file" + std::to_wstring(i) + L".dat").c_str(), GENERIC_WRITE, 0,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     for (long long left = size; left > 0;) {
       DWORD chunk = static_cast<DWORD>(std::min<long long>(left, block.size() - 4096)), written = 0;
       if (!WriteFile(file, block.data() + i % 4096, chunk, &written, nullptr) || !written) break;
@@ -194,12 +198,24 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
   };
   auto quoted = [](const std::wstring& path) { return L"\"" + path + L"\""; };
   std::vector<Method> methods = {
-      {"CopyFileW loop", reset, [&] { CopyLoop(source, target, false); return true; }, complete},
+      {"CopyFileW loop", reset,
+       [&] {
+         CopyLoop(source, target, false);
+         return true;
+       },
+       complete},
       {"CopyFileW to a temporary name + MoveFileExW loop", reset,
-       [&] { CopyLoop(source, target, true); return true; }, complete},
-      {"CopyTree (stub)", reset, [&] { return CopyTree(source, target, target + L".partial"); }, complete},
+       [&] {
+         CopyLoop(source, target, true);
+         return true;
+       },
+       complete},
+      {"CopyTree (stub)", reset, [&] { return CopyTree(source, target, target + L".partial"); },
+       complete},
       {"xcopy /E /I", reset,
-       [&] { return RunTool(L"xcopy.exe " + quoted(source) + L" " + quoted(target) + L" /E /I") == 0; },
+       [&] {
+         return RunTool(L"xcopy.exe " + quoted(source) + L" " + quoted(target) + L" /E /I") == 0;
+       },
        complete},
   };
   // Some Wine versions ship robocopy as a stub that copies nothing; it is only
@@ -211,11 +227,13 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
   CreateDirectoryW(trial.c_str(), nullptr);
   WriteWholeFile(trial + L"\\file", "x", 1);
   robocopy(trial, trial + L"-copy");
-  bool robocopyWorks = GetFileAttributesW((trial + L"-copy\\file").c_str()) != INVALID_FILE_ATTRIBUTES;
+  bool robocopyWorks =
+      GetFileAttributesW((trial + L"-copy\\file").c_str()) != INVALID_FILE_ATTRIBUTES;
   DeleteTree(trial);
   DeleteTree(trial + L"-copy");
   if (robocopyWorks) {
-    methods.emplace_back("robocopy /E", reset, [&] { return robocopy(source, target); }, complete);
+    methods.emplace_back(
+        "robocopy /E", reset, [&] { return robocopy(source, target); }, complete);
   }
   RunInTurns(methods, runs);
   DeleteTree(target);
@@ -223,7 +241,8 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
               expected.bytes / 1048576.0, flat ? "all in one folder" : "in 168 folders three deep",
               runs);
   PrintTable(methods, "CopyFileW loop", expected.bytes / 1048576.0, "MiB/s");
-  if (!robocopyWorks) std::printf("robocopy.exe of this Wine copied nothing (a stub): not measured.\n\n");
+  if (!robocopyWorks)
+    std::printf("robocopy.exe of this Wine copied nothing (a stub): not measured.\n\n");
   DeleteTree(source);
   return 0;
 }
@@ -233,7 +252,8 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
 int BenchJournal(const std::wstring& work, int entries, int runs) {
   std::wstring root = work + L"\\live", cache = root + L"\\content\\cache";
   std::wstring staging = cache + L"\\staging", journal = cache + L"\\update-journal.txt";
-  for (const std::wstring& dir : {root, root + L"\\content", cache, staging, root + L"\\content\\data"}) {
+  for (const std::wstring& dir :
+       {root, root + L"\\content", cache, staging, root + L"\\content\\data"}) {
     CreateDirectoryW(dir.c_str(), nullptr);
   }
   // A hundred folders of a hundred files each, for the staged files and for their
@@ -255,7 +275,9 @@ int BenchJournal(const std::wstring& work, int entries, int runs) {
     WriteWholeFile(targets.back(), "old", 3);
   }
   std::string content(1024, 'n');
-  auto writeJournal = [&] { WriteWholeFile(journal, text.data(), static_cast<DWORD>(text.size())); };
+  auto writeJournal = [&] {
+    WriteWholeFile(journal, text.data(), static_cast<DWORD>(text.size()));
+  };
   auto reset = [&] {
     for (const std::wstring& source : sources) {
       WriteWholeFile(source, content.data(), static_cast<DWORD>(content.size()));
@@ -283,7 +305,9 @@ int BenchJournal(const std::wstring& work, int entries, int runs) {
       {"GetFileAttributesW + MoveFileExW loop", reset, [&] { return moveLoop(true); }, allMoved},
       {"ReplayUpdateJournal (stub)", reset,
        [&] { return ReplayUpdateJournal(root) == FileResult::kDone; },
-       [&] { return allMoved() && GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES; }},
+       [&] {
+         return allMoved() && GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES;
+       }},
       {"read and parse the journal only (stub's code, no moves)", writeJournal,
        [&] {
          FileBytes bytes = ReadFileBytes(journal, 4096);
@@ -304,8 +328,9 @@ int BenchJournal(const std::wstring& work, int entries, int runs) {
 int wmain(int argc, wchar_t** argv) {
   std::wstring mode = argc > 1 ? argv[1] : L"";
   if (!(mode == L"copy" && (argc == 6 || argc == 7)) && !(mode == L"journal" && argc == 5)) {
-    std::fprintf(stderr, "usage: ops_bench copy <work dir> <files> <MiB> <runs> [flat]\n"
-                         "       ops_bench journal <work dir> <entries> <runs>\n");
+    std::fprintf(stderr,
+                 "usage: ops_bench copy <work dir> <files> <MiB> <runs> [flat]\n"
+                 "       ops_bench journal <work dir> <entries> <runs>\n");
     return 2;
   }
   std::wstring work = argv[2];

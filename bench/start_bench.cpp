@@ -8,9 +8,10 @@
 // Each start runs in a job whose completion port reports the launcher's process
 // as soon as the program under test creates it: "launcher created" is the time
 // from our CreateProcessW to that report, "exit" the time to the program's end.
-#include "bench.h"
-
+#include <windows.h>
 #include <psapi.h>
+
+#include "bench.h"
 
 namespace {
 
@@ -20,9 +21,9 @@ constexpr DWORD kTimeoutMs = 30000;
 // `launcher` as its launcher; returns the path of the program's copy.
 std::wstring LayOut(const std::wstring& root, const std::wstring& program,
                     const std::wstring& launcher) {
-  for (const wchar_t* dir : {L"", L"\\settings", L"\\live", L"\\live\\content",
-                             L"\\live\\content\\bin", L"\\live\\content\\resources",
-                             L"\\live\\content\\resources\\vfs"}) {
+  for (const wchar_t* dir :
+       {L"", L"\\settings", L"\\live", L"\\live\\content", L"\\live\\content\\bin",
+        L"\\live\\content\\resources", L"\\live\\content\\resources\\vfs"}) {
     CreateDirectoryW((root + dir).c_str(), nullptr);
   }
   WriteWholeFile(root + L"\\settings\\install-layout.txt", "2\n", 2);
@@ -73,8 +74,8 @@ Start RunOnce(const std::wstring& program, DWORD sampleAfterMs, int launcherNumb
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   double t0 = NowMs();
-  if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                     CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &info)) {
+  if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                     nullptr, folder.c_str(), &startup, &info)) {
     AssignProcessToJobObject(job, info.hProcess);
     ResumeThread(info.hThread);
     DWORD message;
@@ -196,8 +197,9 @@ void Compare(const char* what, std::initializer_list<double> stub,
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 8) {
-    std::fprintf(stderr, "usage: start_bench <work dir> <stub> <minimal> <probe> <sleeper> "
-                         "<timing runs> <memory runs>\n");
+    std::fprintf(stderr,
+                 "usage: start_bench <work dir> <stub> <minimal> <probe> <sleeper> "
+                 "<timing runs> <memory runs>\n");
     return 2;
   }
   std::wstring work = argv[1];
@@ -212,8 +214,9 @@ int wmain(int argc, wchar_t** argv) {
   Measure(LayOut(work + L"\\stub-probe", argv[2], argv[4]),
           LayOut(work + L"\\minimal-probe", argv[3], argv[4]), runs, 0, stubTimes, minimalTimes);
   std::printf("### Start-up time, %d starts each, interleaved\n\n", runs);
-  std::printf("Milliseconds from CreateProcessW of the program to the launcher's process being "
-              "created, and to the program's exit; median (p25–p75).\n\n");
+  std::printf(
+      "Milliseconds from CreateProcessW of the program to the launcher's process being "
+      "created, and to the program's exit; median (p25–p75).\n\n");
   std::printf("| program | launcher created (ms) | exit (ms) |\n|---|---|---|\n");
   Row("minimal_launcher.exe", minimalTimes.created, minimalTimes.exit);
   Row("Quillmere.exe", stubTimes.created, stubTimes.exit);
@@ -249,9 +252,11 @@ int wmain(int argc, wchar_t** argv) {
           LayOut(work + L"\\minimal-sleeper", argv[3], argv[5]), memoryRuns, kSampleAfterMs,
           stubMemory, minimalMemory);
   std::printf("### Memory while waiting for the launcher, %d starts each\n\n", memoryRuns);
-  std::printf("KiB, %lu ms after the launcher was created: working sets from "
-              "GetProcessMemoryInfo, private bytes as the committed private regions that "
-              "VirtualQueryEx finds; median (p25–p75).\n\n", kSampleAfterMs);
+  std::printf(
+      "KiB, %lu ms after the launcher was created: working sets from "
+      "GetProcessMemoryInfo, private bytes as the committed private regions that "
+      "VirtualQueryEx finds; median (p25–p75).\n\n",
+      kSampleAfterMs);
   std::printf("| program | peak working set | working set | private bytes |\n|---|---|---|---|\n");
   Row("minimal_launcher.exe", minimalMemory.peakWorkingSet, minimalMemory.workingSet,
       &minimalMemory.privateBytes, "%.0f");

@@ -22,8 +22,7 @@ Path InstanceRootFor(const Path& installRoot, std::wstring_view instanceName,
   return installRoot;
 }
 
-Path ContentBaseFor(const Path& installRoot, const Path& instanceRoot,
-                    std::int32_t layoutVersion) {
+Path ContentBaseFor(const Path& installRoot, const Path& instanceRoot, std::int32_t layoutVersion) {
   return IsCurrentLayout(layoutVersion) ? instanceRoot : installRoot;
 }
 

@@ -31,7 +31,6 @@ Path InstanceRootFor(const Path& installRoot, std::wstring_view instanceName,
 
 // The folder whose content\bin holds the programs to start: in the first layout
 // both instances run the programs of the install root.
-Path ContentBaseFor(const Path& installRoot, const Path& instanceRoot,
-                    std::int32_t layoutVersion);
+Path ContentBaseFor(const Path& installRoot, const Path& instanceRoot, std::int32_t layoutVersion);
 
 }  // namespace quillmere

@@ -20,9 +20,8 @@ std::int32_t ReadInstallLayoutVersion(const Path& installRoot) {
 void WriteInstallLayoutFile(const Path& installRoot) {
   // Usually there already; a real failure shows when the file is created.
   CreateFolder(JoinPath(installRoot, L"settings"));
-  UniqueFile file(CreateFileW(SystemPath(JoinPath(installRoot, kLayoutFile)).c_str(),
-                              GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
+  UniqueFile file(CreateFileW(SystemPath(JoinPath(installRoot, kLayoutFile)).c_str(), GENERIC_WRITE,
+                              0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   DWORD written = 0;
   WriteFile(file.get(), kCurrentLayoutFileText.data(),

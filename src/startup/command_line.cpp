@@ -34,8 +34,8 @@ std::wstring QuoteArgument(std::wstring_view argument) {
 }
 
 bool HasArgumentsAfterProgramName(std::wstring_view commandLine) {
-  std::size_t end = commandLine.starts_with(L'"') ? commandLine.find(L'"', 1)
-                                                  : commandLine.find_first_of(L" \t");
+  std::size_t end =
+      commandLine.starts_with(L'"') ? commandLine.find(L'"', 1) : commandLine.find_first_of(L" \t");
   if (end == std::wstring_view::npos) return false;
   if (commandLine[end] == L'"') ++end;
   return commandLine.find_first_not_of(L" \t", end) != std::wstring_view::npos;

@@ -39,7 +39,8 @@ bool IsPlainRelativePath(std::wstring_view path) {
     std::wstring_view component = path.substr(start, end - start);
     bool dotsAndBlanks =
         !component.empty() && component.find_first_not_of(L". ") == std::wstring_view::npos;
-    if (dotsAndBlanks || component.size() > kLongestName || IsDosDeviceName(component)) return false;
+    if (dotsAndBlanks || component.size() > kLongestName || IsDosDeviceName(component))
+      return false;
     start = end + 1;
   }
   return true;
