@@ -13,6 +13,8 @@ cmake --build --preset windows --target Quillmere probe
 mkdir -p dist
 cp build/windows/Quillmere.exe dist/Quillmere.exe
 (cd dist && sha256sum Quillmere.exe >Quillmere.exe.sha256)
+# An unsigned build: no signed release's hash may stand beside it.
+rm -f dist/Quillmere.unsigned.exe.sha256
 echo "Built dist/Quillmere.exe ($(stat -c %s dist/Quillmere.exe) bytes)"
 
 work=$(mktemp -d /tmp/quillmere-demo.XXXXXX)
@@ -29,11 +31,12 @@ echo
 echo "Install folder before the start ($game):"
 show_tree
 
-record="$work/probe.txt"
+records="$work/probe"
+mkdir "$records"
 echo
 echo "Starting: wine \"$game/Quillmere.exe\" --windowed \"x y\""
 set +e
-QUILLMERE_PROBE_OUT="$(printf 'Z:%s' "$record" | tr / '\\')" QUILLMERE_PROBE_EXIT=7 \
+QUILLMERE_PROBE_OUT="$(printf 'Z:%s' "$records" | tr / '\\')" QUILLMERE_PROBE_EXIT=7 \
   cmake/wine-run.sh "$game/Quillmere.exe" --windowed "x y" 2>/dev/null
 code=$?
 set -e
@@ -42,10 +45,11 @@ echo
 echo "Install folder after the start (migrated to the current layout):"
 show_tree
 echo
-if [[ -s "$record" ]]; then
-  # The probe's record: its path, command line and working folder, as UTF-16
-  # fields each ended by a zero character.
-  mapfile -t fields < <(iconv -f UTF-16LE -t UTF-8 "$record" | tr '\0' '\n')
+record=$(ls "$records")
+if [[ -n "$record" ]]; then
+  # The probe's record: its path, command line and working folder (then its arguments),
+  # as UTF-16 fields each ended by a zero character.
+  mapfile -t fields < <(iconv -f UTF-16LE -t UTF-8 "$records/$record" | tr '\0' '\n')
   echo "The launcher was started:"
   echo "  program:           ${fields[0]}"
   echo "  command line:      ${fields[1]}"
