@@ -6,6 +6,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
-  if (quillmere::Decide(input).starts_with("!")) __builtin_trap();
+  if (quillmere::Decide(input).starts_with(quillmere::kBrokenRule)) __builtin_trap();
   return 0;
 }

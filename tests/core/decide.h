@@ -1,7 +1,7 @@
 // What the portable core decides from bytes that others wrote, as text. The first byte
 // names the reader (the initial of a table in this folder: settings, layout, journal,
-// image), the rest is its input. A result that begins with "!" breaks a rule that must
-// hold for any input.
+// image), the rest is its input. A result that begins with kBrokenRule, which holds a
+// blank that Show never writes, breaks a rule that must hold for any input.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +15,8 @@
 #include "update/stub_image.h"
 
 namespace quillmere {
+
+inline constexpr char kBrokenRule[] = "broken rule: ";
 
 // ASCII letters and signs as they are, any other character as \uHHHH.
 inline std::string Show(std::wstring_view text) {
@@ -48,7 +50,7 @@ inline std::string DecideSettings(std::string_view input) {
   std::wstring_view name = InstanceNameFromSettings(input);
   for (std::size_t block = 1; block <= 24; ++block) {
     if (InstanceNameFromSettings(SettingsRead(input, block)) != name) {
-      return "!read in blocks of " + std::to_string(block);
+      return kBrokenRule + std::string("read in blocks of ") + std::to_string(block);
     }
   }
   return Show(name);
