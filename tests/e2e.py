@@ -194,9 +194,9 @@ def windows(path):
 
 
 # Starts the stub (a second one gap ms later, unless "-"), ends it after kill ms unless
-# 0, and tells what happened: "exit" [ms, each stub's exit code], "box" [[caption,
-# text], ...], "args" (the stub's own), and "probe" [[path, command line, folder,
-# argument, ...], ...] for each program started, in order.
+# 0, and tells what happened: "exit" [ms, each stub's exit code], "box" [[caption, text,
+# 1 for an icon], ...], "args" (the stub's own), and "probe" [[path, command
+# line, folder, argument, ...], ...] for each program started, in order.
 def run(hold="-", kill=0, gap="-"):
     shutil.rmtree(PROBE_OUT, ignore_errors=True)
     os.mkdir(PROBE_OUT)
@@ -241,7 +241,7 @@ def expect(start, seen, when):
         text = MESSAGES[int(box[0]) - 1]
         if len(box) > 1:
             text += seat(box[1]) + MISSING_PART_END
-        boxes = [["Vellmarrow: Quillmere", text]]
+        boxes = [["Vellmarrow: Quillmere", text, "1"]]
     did = f"exit codes {seen['exit'][1:]}, messages {seen['box']}"
     check(seen["box"] == boxes, f"{when}: {did}")
     check(int(seen["exit"][1]) == int(get(start, "exit", "7"), 0), f"{when}: {did}")

@@ -6,8 +6,8 @@
 //     boxes of the job's processes, and waits until the job is empty, or ends it after
 //     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
 //     separated by U+001F: "exit", the milliseconds until the job was empty and each
-//     stub's exit code; "box", caption and text, for each message box; "args", the stub's
-//     own arguments as the system splits them.
+//     stub's exit code; "box", caption, text and 1 when it shows an icon, for each
+//     message box; "args", the stub's own arguments as the system splits them.
 //   probe --scan FOLDER
 //     Stands in for a virus scanner, which Wine lacks: opens every file created or
 //     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
@@ -94,7 +94,12 @@ void CloseBoxes(const std::vector<DWORD>& processes, std::vector<HWND>& closed,
         !GetDlgItemTextW(box, 0xFFFF, text, 1024)) {
       continue;
     }
-    Append(report, L"box\x1f" + std::wstring(caption) + L"\x1f" + text, L'\x1e');
+    // Whether it shows an icon, whose control is 0x14 on Windows, 0x440 in Wine. (Which
+    // icon, the other process's handle does not tell.)
+    HWND icon = GetDlgItem(box, GetDlgItem(box, 0x14) ? 0x14 : 0x440);
+    bool shown = SendMessageW(icon, STM_GETICON, 0, 0) != 0;
+    std::wstring fields = std::wstring(caption) + L"\x1f" + text + L"\x1f" + (shown ? L"1" : L"0");
+    Append(report, L"box\x1f" + fields, L'\x1e');
     closed.push_back(box);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
