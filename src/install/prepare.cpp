@@ -18,8 +18,8 @@ namespace {
 // by a later start. (Earlier stubs made it a file.)
 constexpr wchar_t kFillFolder[] = L".quillmere-filling";
 
-// Whether the process whose number begins a copy's name still runs. Its copy may be
-// whole and about to be renamed into place, a moment in which nothing holds it open.
+// Whether the process whose number begins a copy's name, up to its first dot, still runs.
+// Its copy may be whole and about to be renamed into place, when nothing holds it open.
 bool IsCopyOfRunningProcess(const wchar_t* name) {
   DWORD id = std::wcstoul(name, nullptr, 16);
   UniqueProcessHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
@@ -59,9 +59,9 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   // This process's number, which no other running process has, begins the names of
   // its copies in progress.
   Path scratch = JoinPath(fill, HexName(GetCurrentProcessId()));
-  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch + L"b");
+  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch + L".b");
   settled = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
-                     JoinPath(instanceRoot, L"content\\resources"), scratch + L"r") &&
+                     JoinPath(instanceRoot, L"content\\resources"), scratch + L".r") &&
             settled;
   // Fails while another stub still copies into the instance: the last one to finish
   // removes it.

@@ -7,7 +7,9 @@
 //     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
 //     separated by U+001F: "exit", the milliseconds until the job was empty and each
 //     stub's exit code; "box", caption, text and 1 when it shows an icon, for each
-//     message box; "args", the stub's own arguments as the system splits them.
+//     message box; "args", the stub's own arguments as the system splits them; "copy",
+//     the name of a copy in progress of its own that it put in the folder
+//     QUILLMERE_RUNNING_COPY names, if any.
 //   probe --scan FOLDER
 //     Stands in for a virus scanner, which Wine lacks: opens every file created or
 //     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
@@ -114,6 +116,15 @@ int Run(wchar_t** argv) {
   if (std::wstring(argv[2]) != L"-") {
     CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }
+  // A fill's copy in progress of this process, which runs all through the start.
+  std::wstring report;
+  wchar_t folder[MAX_PATH];
+  if (GetEnvironmentVariableW(L"QUILLMERE_RUNNING_COPY", folder, MAX_PATH)) {
+    std::swprintf(text, MAX_PATH, L"%lx.b.0", GetCurrentProcessId());
+    CloseHandle(CreateFileW((std::wstring(folder) + L"\\" + text).c_str(), GENERIC_WRITE, 0,
+                            nullptr, CREATE_NEW, 0, nullptr));
+    Append(report, L"copy\x1f" + std::wstring(text), L'\x1e');
+  }
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
   ULONGLONG start = GetTickCount64();
   std::vector<HANDLE> stubs = {Start(stub, line, job)};
@@ -121,7 +132,6 @@ int Run(wchar_t** argv) {
     Sleep(_wtoi(argv[4]));
     stubs.push_back(Start(stub, line, job));
   }
-  std::wstring report;
   std::vector<HWND> closed;
   for (;;) {
     std::vector<DWORD> processes = ProcessesIn(job);
