@@ -1,4 +1,4 @@
-// The Windows side of tests/e2e.py, one program in three roles.
+// The Windows side of the tests, one program in four roles.
 //
 //   probe --run HOLD KILL GAP STUB ARGUMENTS
 //     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
@@ -14,6 +14,8 @@
 //     Stands in for a virus scanner, which Wine lacks: opens every file created or
 //     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
 //     watches.
+//   probe --quoting
+//     Checks the stub's quoting against the system's own splitter; prints what fails.
 //   probe ...
 //     Stands in for the launcher, the client or a new stub. As a new stub it shows that
 //     it runs, as every stub must. It writes what it was given to a file of its own in
@@ -29,6 +31,9 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include "base/path.h"
+#include "startup/command_line.h"
 
 namespace {
 
@@ -199,6 +204,35 @@ int Scan(const std::wstring& folder) {
   }
 }
 
+// Every argument of up to six characters from a, blank, tab, quote and backslash, twice on
+// one line, must come back from the splitter unchanged; and whether a line holds arguments
+// after the program name must agree with it.
+int CheckQuoting() {
+  std::vector<std::wstring> arguments = {L""};
+  for (std::size_t i = 0; arguments[i].size() < 6; ++i) {
+    for (wchar_t c : std::wstring(L"a \t\"\\")) arguments.push_back(arguments[i] + c);
+  }
+  // The root of a drive as a folder to hand over: "Q:" alone names the current folder there.
+  // A deep folder on a network share: Wine cannot start the stub from one to show it.
+  std::vector<std::wstring> failed;
+  if (quillmere::FolderArgument(L"Q:") != L"Q:\\") failed.push_back(L"Q:");
+  if (quillmere::ExtendedLengthPath(L"\\\\s\\x") != L"\\\\?\\UNC\\s\\x") {
+    failed.push_back(L"\\\\s\\x");
+  }
+  for (const std::wstring& argument : arguments) {
+    std::wstring quoted = quillmere::QuoteArgument(argument);
+    std::vector<std::wstring> want = {L"p", argument, argument};
+    bool splitBack = Split((L"p " + quoted + L" " + quoted).c_str()) == want;
+    bool hasArguments = Split(argument.c_str()).size() > 1;
+    if (!splitBack || quillmere::HasArgumentsAfterProgramName(argument) != hasArguments) {
+      failed.push_back(argument);
+    }
+  }
+  for (const std::wstring& argument : failed)
+    Write(GetStdHandle(STD_OUTPUT_HANDLE), L"FAIL " + argument + L"\n");
+  return failed.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -206,6 +240,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (count > 6 && std::wstring(argv[1]) == L"--run") return Run(argv);
   if (count > 2 && std::wstring(argv[1]) == L"--scan") return Scan(argv[2]);
+  if (count > 1 && std::wstring(argv[1]) == L"--quoting") return CheckQuoting();
   if (quiet[sizeof quiet - 2] == 'y') {
     Sleep(2000);
     ExitProcess(0xC0000135);
