@@ -82,6 +82,9 @@ def kinds_of_content():
         "@dll": patched(STUB, "pe+22:2=0x2022"),
         "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
         "@signed": patched(STUB, "sign=16"),
+        # A new stub that hangs, and one that an antivirus moves away.
+        "@hangs": PROBE.replace(b"mode:n", b"mode:h"),
+        "@quarantined": PROBE.replace(b"mode:n", b"mode:q"),
     }
 
 
@@ -163,8 +166,9 @@ def snapshot():
             tree[base + name] = read(os.path.join(folder, name))
     # A later start deletes the stub that a replacement set aside, as it may still run
     # now: one that is whole makes no difference.
-    if tree.get(EXE + ".old") == STUB:
-        del tree[EXE + ".old"]
+    for path in list(tree):
+        if re.fullmatch(re.escape(EXE) + r"(\.[0-9a-f]+)?\.old", path) and tree[path] == STUB:
+            del tree[path]
     return tree
 
 
@@ -215,17 +219,22 @@ def run(hold="-", kill=0, gap="-"):
     os.mkdir(PROBE_OUT)
     if hold != "-":
         hold = windows(os.path.join(ROOT, hold))
+    helpers = []
     if " scanned" in get(FIRST, "=="):
-        scanning = wine([PROBE_EXE, "--scan", windows(ROOT)], subprocess.PIPE)
-        scanning.stdout.readline()
-        scanning.stdout.close()
+        helpers.append(wine([PROBE_EXE, "--scan", windows(ROOT)], subprocess.PIPE))
+    if " squatted" in get(FIRST, "=="):
+        helpers.append(wine([PROBE_EXE, "--squat"], subprocess.PIPE))
+    for helper in helpers:
+        helper.stdout.readline()
+        helper.stdout.close()
     stub = windows(os.path.join(ROOT, EXE))
     report = os.path.join(WORK, "report")
     with open(report, "wb") as output:
         wine([PROBE_EXE, "--run", hold, str(kill), gap, stub, ARGS], output).wait()
+    for helper in helpers:
+        helper.kill()
+        helper.wait()
     end_strays()
-    if " scanned" in get(FIRST, "=="):
-        scanning.wait()
     seen = {"box": [], "probe": []}
     for record in read(report).decode("utf-16-le").split("\x1e")[:-1]:
         kind, *fields = record.split("\x1f")

@@ -2,6 +2,11 @@
 
 namespace quillmere {
 
+Path StubPathOf(std::wstring_view executablePath) {
+  if (executablePath.ends_with(L".new")) executablePath.remove_suffix(4);
+  return Path(executablePath);
+}
+
 std::wstring ExtendedLengthPath(std::wstring_view fullPath) {
   if (fullPath.starts_with(L"\\\\?\\") || fullPath.starts_with(L"\\\\.\\"))
     return std::wstring(fullPath);

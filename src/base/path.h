@@ -19,6 +19,14 @@ inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
   return joined;
 }
 
+// `name` with its ASCII letters in lower case, as names are compared where only ASCII
+// letters matter.
+inline std::wstring LowerCaseName(std::wstring_view name) {
+  std::wstring lower(name);
+  for (wchar_t& c : lower) c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+  return lower;
+}
+
 // `number` in lower-case hex, for names that must differ: as std::to_wstring would
 // bring 23 KB of formatting code into the stub.
 inline std::wstring HexName(std::uint32_t number) {
@@ -27,6 +35,10 @@ inline std::wstring HexName(std::uint32_t number) {
     name.insert(0, 1, L"0123456789abcdef"[number & 15]);
   return name;
 }
+
+// Where the stub lives, given the running executable's path: a new stub first runs as
+// "<stub>.new", and until it takes the stub's name it is the same stub all the same.
+Path StubPathOf(std::wstring_view executablePath);
 
 // The extended-length form of a full, normalised path: "\\?\C:\..." or
 // "\\?\UNC\server\share\...". Paths that are already extended or name a device

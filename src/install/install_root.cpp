@@ -11,8 +11,8 @@ Path FindInstallRoot() { return InstallRootOf(GetExecutablePath()); }
 Path FindEnclosingInstallRoot(const Path& folder) {
   Path above = EnclosingInstallRoot(folder);
   if (above.empty() || !IsCurrentLayout(ReadInstallLayoutVersion(above))) return Path();
-  Path own = GetExecutablePath();
-  bool stubAtTop = IsFile(JoinPath(above, own.substr(own.rfind(L'\\') + 1)));
+  Path stub = StubPathOf(GetExecutablePath());
+  bool stubAtTop = IsFile(JoinPath(above, stub.substr(stub.rfind(L'\\') + 1)));
   if (!stubAtTop || Exists(JoinPath(folder, L"settings\\install-layout.txt"))) return Path();
   return above;
 }

@@ -10,8 +10,7 @@ Path InstallRootOf(std::wstring_view executablePath) {
 
 Path EnclosingInstallRoot(const Path& folder) {
   Path above = InstallRootOf(folder);
-  std::wstring name = folder.substr(above.empty() ? 0 : above.size() + 1);
-  for (wchar_t& c : name) c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+  std::wstring name = LowerCaseName(folder.substr(above.empty() ? 0 : above.size() + 1));
   return name == L"live" || name == L"dev" ? above : Path();
 }
 

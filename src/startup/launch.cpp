@@ -76,8 +76,8 @@ void AppendStubArguments(std::wstring& commandLine) {
   LocalFree(arguments);
 }
 
-bool RelaunchStub(const Path& installRoot) {
-  std::wstring commandLine = QuoteArgument(GetExecutablePath());
+bool RelaunchStub(const Path& newStub, const Path& installRoot) {
+  std::wstring commandLine = QuoteArgument(newStub);
   AppendStubArguments(commandLine);
   StartedProcess started;
   // A new stub that Windows cannot load (a DLL it imports exists nowhere) would wait in
@@ -85,15 +85,18 @@ bool RelaunchStub(const Path& installRoot) {
   // Wine 8 passes no error mode on to a child, so no test here can show it.
   UINT mode = GetErrorMode();
   SetErrorMode(mode | SEM_FAILCRITICALERRORS);
-  bool began = StartProcess(nullptr, std::move(commandLine), FolderArgument(installRoot),
-                            CREATE_SUSPENDED, started);
+  bool began = StartProcess(SystemPath(newStub).c_str(), std::move(commandLine),
+                            FolderArgument(installRoot), CREATE_SUSPENDED, started);
   SetErrorMode(mode);
   if (!began) return false;
-  // The event exists before the new stub runs, so its first step finds it.
+  // The event exists before the new stub runs, so its first step finds it. Only an event
+  // that this start made is a sign: any program could have made one of that name, set,
+  // for the ids the system hands out.
   UniqueEvent shown(CreateEventW(nullptr, TRUE, FALSE, StubRunsEvent(started.id).c_str()));
+  bool made = shown && GetLastError() != ERROR_ALREADY_EXISTS;
   HANDLE signs[] = {shown.get(), started.process.get()};
   // The event comes first: a stub that showed it runs and then ended at once has run.
-  if (shown && ResumeThread(started.thread.get()) != static_cast<DWORD>(-1) &&
+  if (made && ResumeThread(started.thread.get()) != static_cast<DWORD>(-1) &&
       WaitForMultipleObjects(2, signs, FALSE, kProofMs) == WAIT_OBJECT_0) {
     return true;
   }

@@ -13,11 +13,11 @@ namespace quillmere {
 // never passed on.
 void AppendStubArguments(std::wstring& commandLine);
 
-// Starts the running executable's file (a freshly installed stub) with the
-// stub's own arguments and the install root as its working directory. True once the
-// new stub has shown that it runs (SignalStubRuns); false when it could not be
-// started, ended without that sign, or gave none in time, and then it has been ended.
-bool RelaunchStub(const Path& installRoot);
+// Starts the new stub at `newStub` with the stub's own arguments and the install root as
+// its working directory. True once it has shown that it runs (SignalStubRuns); false when
+// it could not be started, ended without that sign, or gave none in time, and then it has
+// been ended.
+bool RelaunchStub(const Path& newStub, const Path& installRoot);
 
 // The sign that a relaunched stub runs, given first thing by every stub: sets the
 // event that the stub which started this process made for it. On any other start

@@ -51,12 +51,9 @@ int RunStartupSequence() {
       ShowError(kMessageUpdateNotFinished);
       return kExitAfterMessage;
     }
-    // The newest stub is the one that migrates. When it does not show that it runs,
-    // this one takes its name back and carries on.
-    if (ReplaceStubIfNewer(installRoot, updateRoot)) {
-      if (RelaunchStub(installRoot)) return kExitAfterRelaunch;
-      UndoStubReplacement();
-    }
+    // The newest stub is the one that migrates. It takes the stub's name only once it has
+    // shown that it runs; until then the name holds this one, which carries on without it.
+    if (ReplaceStubIfNewer(installRoot, updateRoot, RelaunchStub)) return kExitAfterRelaunch;
     layoutInForce = MigrateInstallLayout(installRoot);
   }
   Path instanceRoot = InstanceRootFor(installRoot, instanceName, layoutInForce);

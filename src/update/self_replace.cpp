@@ -6,6 +6,7 @@
 
 #include "base/files.h"
 #include "base/handle.h"
+#include "update/self_replace_rules.h"
 #include "update/stub_image.h"
 
 namespace quillmere {
@@ -55,32 +56,41 @@ Candidate CheckCandidate(const Path& path) {
   return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 
-// Waits out a program that holds either file for a moment, as one does right after a
-// stub ended or was written.
-bool Rename(const Path& from, const Path& to, DWORD flags = MOVEFILE_REPLACE_EXISTING) {
-  return MovePath(from, to, flags) == FileResult::kDone;
+// Renames `from` over whatever stands at `to`, waiting out a program that holds `to` for a
+// moment. Whether a refusal is a hold is asked of `to` alone: `from` may be a running
+// program, whose file always answers as one in use.
+bool RenameOver(const Path& from, const Path& to) {
+  std::wstring source = SystemPath(from), target = SystemPath(to);
+  auto rename = [&] {
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  };
+  return Persist(to, Path(), rename) == FileResult::kDone;
 }
 
-// The running stub, set aside as <own>.old, back at <own>, over whatever stands
-// there. Should the rename fail, a copy keeps the folder from being left without a
-// stub that starts.
-bool PutBackRunningStub(const Path& own) {
-  return Rename(own + L".old", own) ||
-         CopyFileW(SystemPath(own + L".old").c_str(), SystemPath(own).c_str(), FALSE);
-}
-
-// Puts the checked copy <own>.new in place of <own>, which steps aside to <own>.old:
-// a running executable can be renamed but not replaced.
-bool SwapInStubCopy(const Path& own) {
-  Path fresh = own + L".new";
-  if (!Rename(own, own + L".old")) {
-    RemoveFile(fresh);
-    return false;
+// Removes what earlier replacements left beside the stub: stubs set aside, and new stubs
+// that never took the name. One that still runs is left for a later start.
+void RemoveStubLeftovers(const Path& stub) {
+  Path folder = stub.substr(0, stub.rfind(L'\\'));
+  std::wstring_view name = std::wstring_view(stub).substr(folder.size() + 1);
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW(SystemPath(stub + L".*").c_str(), &entry));
+  for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+    if (IsStubLeftover(name, entry.cFileName)) RemoveFile(JoinPath(folder, entry.cFileName));
   }
-  if (Rename(fresh, own)) return true;
-  // With no stub back at <own>, the new one is the last whole copy besides the old.
-  if (PutBackRunningStub(own)) RemoveFile(fresh);
-  return false;
+}
+
+// Gives the stub's name to the new stub, which has shown that it runs as <stub>.new: this
+// stub steps aside to <stub>.old (or, where a leftover there is refused for good, to a name
+// of its own) and the new one takes the name. Both are renames of running programs, which
+// Windows allows. Should the second fail, this stub takes the name back, and the next start
+// tries again.
+void SwapInNewStub(const Path& stub) {
+  Path aside = stub + L".old";
+  if (!RenameOver(stub, aside)) {
+    aside = stub + L"." + HexName(GetCurrentProcessId()) + L".old";
+    if (!RenameOver(stub, aside)) return;
+  }
+  if (!RenameOver(stub + L".new", stub)) RenameOver(aside, stub);
 }
 
 }  // namespace
@@ -111,12 +121,11 @@ bool FilesDiffer(const Path& a, const Path& b) {
   }
 }
 
-bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot) {
-  Path own = GetExecutablePath();
-  if (own.empty()) return false;
-  Path fresh = own + L".new";
-  // The stub that an earlier replacement set aside; it may still be running.
-  RemoveFile(own + L".old");
+bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, ProveNewStub prove) {
+  Path running = GetExecutablePath();
+  if (running.empty()) return false;
+  Path stub = StubPathOf(running);
+  RemoveStubLeftovers(stub);
 
   Path candidate = JoinPath(instanceRoot, kCandidate);
   Candidate found = CheckCandidate(candidate);
@@ -124,38 +133,24 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot) {
     candidate = JoinPath(installRoot, kCandidate);
     found = CheckCandidate(candidate);
   }
-  if (found != Candidate::kStartable || !FilesDiffer(candidate, own)) return false;
+  // Compared with the running program: a new stub still running as <stub>.new is the
+  // candidate itself, and once renamed it cannot be opened under that name.
+  if (found != Candidate::kStartable || !FilesDiffer(candidate, running)) return false;
 
-  RemoveFile(fresh);
+  Path fresh = stub + L".new";
   std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
   if (Persist(candidate, fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
       FileResult::kDone) {
     return false;
   }
   // The copy is what will run: it must be the candidate, whole.
-  if (FilesDiffer(fresh, candidate) || CheckCandidate(fresh) != Candidate::kStartable) {
-    RemoveFile(fresh);
+  if (FilesDiffer(fresh, candidate) || CheckCandidate(fresh) != Candidate::kStartable ||
+      !prove(fresh, installRoot)) {
+    RemoveFileWhenFree(fresh);
     return false;
   }
-  return SwapInStubCopy(own);
-}
-
-void UndoStubReplacement() {
-  Path own = GetExecutablePath();
-  Path old = own + L".old";
-  Path aside = own + L".new";
-  // The new stub steps aside first (over a leftover copy): Windows renames a program
-  // that has only just run, but refuses to delete it, as renaming the old stub over it
-  // would ask. The moves back replace nothing, so that neither stub can be lost.
-  if (!Rename(own, aside, MOVEFILE_REPLACE_EXISTING)) return;
-  if (!Rename(old, own, 0)) {
-    // A stub that may yet start is better than none under the name.
-    Rename(aside, own, 0);
-    return;
-  }
-  // As ".old" it is deleted by the next start if it cannot be now.
-  if (Rename(aside, old, 0)) aside = old;
-  RemoveFile(aside);
+  SwapInNewStub(stub);
+  return true;
 }
 
 }  // namespace quillmere

@@ -9,18 +9,17 @@ namespace quillmere {
 // query or read failed); false when they are equal or either cannot be opened.
 bool FilesDiffer(const Path& a, const Path& b);
 
-// Puts content\bin\stub\Quillmere.exe (under the instance root, else under the
-// install root) in place of the running executable when it differs from it and is
-// a whole program for this machine. True when the running executable's path now
-// holds the new stub and the previous one lies beside it with ".old"; false when
-// nothing was replaced.
-bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot);
+// Starts the new stub at `newStub` and tells whether it has shown that it runs; one that has
+// not is ended before it returns.
+using ProveNewStub = bool (*)(const Path& newStub, const Path& installRoot);
 
-// Undoes a replacement whose new stub did not run: the new stub steps aside, the
-// running one, set aside as ".old", takes the stub's name back, and the new one is
-// deleted, now or by a later start. Nothing is replaced on the way, and the name is
-// left empty only when neither copy can be moved to it. Nothing is returned: whether
-// or not that worked, going on with the start is all that is left to do.
-void UndoStubReplacement();
+// Replaces the stub with content\bin\stub\Quillmere.exe (under the instance root, else
+// under the install root) when that is a whole program for this machine and differs from
+// the running one. Its checked copy, <stub>.new, must first show with `prove` that it runs,
+// and only then takes the stub's name; this stub steps aside as <stub>.old. True when the
+// new stub runs and carries the start on; false when nothing was replaced and nothing was
+// left behind but what a later start removes. Leftovers of earlier replacements are
+// removed first.
+bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, ProveNewStub prove);
 
 }  // namespace quillmere

@@ -1,4 +1,4 @@
-// The Windows side of the tests, one program in four roles.
+// The Windows side of the tests, one program in five roles.
 //
 //   probe --run HOLD KILL GAP STUB ARGUMENTS
 //     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
@@ -14,6 +14,9 @@
 //     Stands in for a virus scanner, which Wine lacks: opens every file created or
 //     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
 //     watches.
+//   probe --squat
+//     Makes the events by which a new stub shows that it runs beforehand, set, for every
+//     id that Wine hands out. Prints "ready" once they stand, and waits.
 //   probe --quoting
 //     Checks the stub's quoting against the system's own splitter; prints what fails.
 //   probe ...
@@ -21,9 +24,11 @@
 //     it runs, as every stub must. It writes what it was given to a file of its own in
 //     the folder QUILLMERE_PROBE_OUT names: its path, its command line, its working
 //     folder and its arguments as the system splits them, each ended by a zero character.
-//     Then it ends with the number in QUILLMERE_PROBE_EXIT. Made quiet (e2e.py's
-//     "@quiet"), it shows nothing and ends after two seconds with a loader status, as one
-//     that Windows holds in its error box would (Wine shows none).
+//     Then it ends with the number in QUILLMERE_PROBE_EXIT. Patched by e2e.py, it shows
+//     nothing and hangs for two seconds, then ends with a loader status, as a new stub that
+//     Windows holds in its error box would (Wine shows none); or it moves its own file to
+//     QUILLMERE_PROBE_OUT with ".quarantined" added and ends, as an antivirus moves a
+//     program away that it blocks.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -37,7 +42,8 @@
 
 namespace {
 
-volatile char quiet[] = "quillmere-probe-quiet:n";
+// "n" as it is, "h" hangs, "q" quarantined.
+volatile char mode[] = "quillmere-probe-mode:n";
 wchar_t text[32768];
 
 void Append(std::wstring& record, const std::wstring& field, wchar_t end) {
@@ -204,6 +210,16 @@ int Scan(const std::wstring& folder) {
   }
 }
 
+int Squat() {
+  for (DWORD id = 0; id < 0x4000; id += 4) {
+    std::swprintf(text, 64, L"Local\\Quillmere-stub-runs-%lx", id);
+    CreateEventW(nullptr, TRUE, TRUE, text);
+  }
+  Write(GetStdHandle(STD_OUTPUT_HANDLE), L"ready\n");
+  Sleep(INFINITE);
+  return 0;
+}
+
 // Every argument of up to six characters from a, blank, tab, quote and backslash, twice on
 // one line, must come back from the splitter unchanged; and whether a line holds arguments
 // after the program name must agree with it.
@@ -241,15 +257,22 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (count > 6 && std::wstring(argv[1]) == L"--run") return Run(argv);
   if (count > 2 && std::wstring(argv[1]) == L"--scan") return Scan(argv[2]);
   if (count > 1 && std::wstring(argv[1]) == L"--quoting") return CheckQuoting();
-  if (quiet[sizeof quiet - 2] == 'y') {
+  if (count > 1 && std::wstring(argv[1]) == L"--squat") return Squat();
+  wchar_t folder[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", folder, MAX_PATH);
+  if (mode[sizeof mode - 2] == 'h') {
     Sleep(2000);
     ExitProcess(0xC0000135);
+  }
+  if (mode[sizeof mode - 2] == 'q') {
+    GetModuleFileNameW(nullptr, text, 32768);
+    MoveFileExW(text, (std::wstring(folder) + L".quarantined").c_str(), MOVEFILE_REPLACE_EXISTING);
+    ExitProcess(1);
   }
   std::swprintf(text, 64, L"Local\\Quillmere-stub-runs-%lx", GetCurrentProcessId());
   HANDLE runs = OpenEventW(EVENT_MODIFY_STATE, FALSE, text);
   if (runs) SetEvent(runs);
-  wchar_t folder[MAX_PATH];
-  if (GetEnvironmentVariableW(L"QUILLMERE_PROBE_OUT", folder, MAX_PATH)) {
+  if (folder[0] != L'\0') {
     std::wstring record;
     GetModuleFileNameW(nullptr, text, 32768);
     Append(record, text, L'\0');

@@ -1,0 +1,19 @@
+#include "update/self_replace_rules.h"
+
+#include "base/path.h"
+
+namespace quillmere {
+
+bool IsStubLeftover(std::wstring_view stubName, std::wstring_view fileName) {
+  std::wstring name = LowerCaseName(fileName);
+  std::wstring stub = LowerCaseName(stubName) + L".";
+  if (!name.starts_with(stub)) return false;
+  std::wstring_view rest = std::wstring_view(name).substr(stub.size());
+  if (rest == L"old" || rest == L"new") return true;
+  if (!rest.ends_with(L".old")) return false;
+  rest.remove_suffix(4);
+  return !rest.empty() && rest.size() <= 8 &&
+         rest.find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
+}
+
+}  // namespace quillmere
