@@ -210,8 +210,7 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
          return true;
        },
        complete},
-      {"CopyTree (stub)", reset, [&] { return CopyTree(source, target, target + L".partial"); },
-       complete},
+      {"CopyTree (stub)", reset, [&] { return CopyTree(source, target); }, complete},
       {"xcopy /E /I", reset,
        [&] {
          return RunTool(L"xcopy.exe " + quoted(source) + L" " + quoted(target) + L" /E /I") == 0;

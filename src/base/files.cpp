@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/file_rules.h"
 #include "base/handle.h"
 
 namespace quillmere {
@@ -57,14 +58,23 @@ void RemoveFile(const Path& path) {
 }
 
 bool IsSameFile(const Path& a, const Path& b) {
-  UniqueFile fileA = OpenToIdentify(a), fileB = OpenToIdentify(b);
-  // The 128-bit id: the 64-bit file index need not be unique on ReFS.
-  FILE_ID_INFO idA, idB;
-  return fileA && fileB &&
-         GetFileInformationByHandleEx(fileA.get(), FileIdInfo, &idA, sizeof idA) &&
-         GetFileInformationByHandleEx(fileB.get(), FileIdInfo, &idB, sizeof idB) &&
-         idA.VolumeSerialNumber == idB.VolumeSerialNumber &&
-         std::memcmp(&idA.FileId, &idB.FileId, sizeof idA.FileId) == 0;
+  FileIdentity identities[2];
+  for (int k = 0; k < 2; ++k) {
+    UniqueFile file = OpenToIdentify(k == 0 ? a : b);
+    if (!file) return false;
+    // The 128-bit id, as the 64-bit index need not be unique on ReFS; the index where
+    // there is no id, as on FAT, some shares and containers.
+    FILE_ID_INFO id;
+    BY_HANDLE_FILE_INFORMATION info;
+    FileIdentity& identity = identities[k];
+    identity.hasId = GetFileInformationByHandleEx(file.get(), FileIdInfo, &id, sizeof id);
+    identity.idVolume = id.VolumeSerialNumber;
+    std::memcpy(identity.id.data(), &id.FileId, sizeof id.FileId);
+    identity.hasIndex = GetFileInformationByHandle(file.get(), &info);
+    identity.indexVolume = info.dwVolumeSerialNumber;
+    identity.index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+  }
+  return IsOneFile(identities[0], identities[1]);
 }
 
 bool FailedOnFileInUse(const Path& a, const Path& b) {
@@ -108,9 +118,15 @@ void RemoveFileWhenFree(const Path& path) {
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit,
                         bool (*enough)(std::string_view bytes, std::size_t lastBlock)) {
   FileBytes result;
-  // Read sharing only: a file that another program is still writing is not read.
-  UniqueFile file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Read sharing only: a file that another program is still writing is not read. One that
+  // a scanner holds for a moment, as it does a file just written, is waited for.
+  std::wstring system = SystemPath(path);
+  UniqueFile file;
+  Persist(path, Path(), [&] {
+    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
   if (!file) return result;
   for (;;) {
     std::size_t had = result.bytes.size();
@@ -126,6 +142,38 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t l
       return result;
     }
     if (enough && enough(result.bytes, had)) return result;
+  }
+}
+
+Path ScratchBeside(const Path& target) {
+  // This start's own: its process number and creation time, which no other start shares.
+  static std::uint64_t startTime = 0;
+  static std::uint32_t count = 0;
+  FILETIME created, unused;
+  if (startTime == 0 && GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused)) {
+    startTime = std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+  }
+  Path folder = target.substr(0, target.rfind(L'\\'));
+  return JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
+}
+
+void RemoveScratchLeftovers(const Path& folder) {
+  WIN32_FIND_DATAW entry;
+  std::wstring pattern = SystemPath(JoinPath(folder, std::wstring(kScratchPrefix) + L"*"));
+  UniqueFind find(FindFirstFileW(pattern.c_str(), &entry));
+  for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+    std::uint32_t id;
+    std::uint64_t startTime;
+    if (!ParseScratchName(entry.cFileName, id, startTime)) continue;
+    // A copy of a start that still runs may be whole, about to be renamed into place. The
+    // creation time tells a start that has ended from one that got its process number.
+    UniqueProcessHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+    FILETIME created, unused;
+    bool runs = process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+                GetProcessTimes(process.get(), &created, &unused, &unused, &unused) &&
+                (std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime) == startTime;
+    if (!runs) RemoveFile(JoinPath(folder, entry.cFileName));
   }
 }
 

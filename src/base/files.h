@@ -81,6 +81,14 @@ struct FileBytes {
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit = SIZE_MAX,
                         bool (*enough)(std::string_view bytes, std::size_t lastBlock) = nullptr);
 
+// A name in the folder of `target` for a copy in progress on its way there, this start's
+// own: a copy reaches its name by one rename within its folder, so that no name ever holds
+// part of a file, also where the folder lies on another volume than the rest.
+Path ScratchBeside(const Path& target);
+
+// Removes the copies in progress in `folder` that starts which no longer run left behind.
+void RemoveScratchLeftovers(const Path& folder);
+
 // The full path of the running executable, or empty when the system cannot give it.
 Path GetExecutablePath();
 

@@ -14,4 +14,10 @@ std::wstring ExtendedLengthPath(std::wstring_view fullPath) {
   return L"\\\\?\\" + std::wstring(fullPath);
 }
 
+std::wstring ClassicPath(std::wstring_view path) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + std::wstring(path.substr(8));
+  if (path.starts_with(L"\\\\?\\")) return std::wstring(path.substr(4));
+  return std::wstring(path);
+}
+
 }  // namespace quillmere

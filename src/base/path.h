@@ -29,7 +29,7 @@ inline std::wstring LowerCaseName(std::wstring_view name) {
 
 // `number` in lower-case hex, for names that must differ: as std::to_wstring would
 // bring 23 KB of formatting code into the stub.
-inline std::wstring HexName(std::uint32_t number) {
+inline std::wstring HexName(std::uint64_t number) {
   std::wstring name;
   for (; name.empty() || number != 0; number >>= 4)
     name.insert(0, 1, L"0123456789abcdef"[number & 15]);
@@ -44,5 +44,9 @@ Path StubPathOf(std::wstring_view executablePath);
 // "\\?\UNC\server\share\...". Paths that are already extended or name a device
 // ("\\?\...", "\\.\...") come back unchanged.
 std::wstring ExtendedLengthPath(std::wstring_view fullPath);
+
+// The classic form of a path that may be in its extended-length form: "\\?\C:\..." becomes
+// "C:\..." and "\\?\UNC\server\..." becomes "\\server\...".
+std::wstring ClassicPath(std::wstring_view path);
 
 }  // namespace quillmere

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
-
 #include "base/files.h"
 #include "base/handle.h"
 #include "install/tree_check.h"
@@ -12,28 +10,33 @@
 namespace quillmere {
 namespace {
 
-// Stands in an instance root while it is being filled, and holds the copies in
-// progress, each named after the process that makes it. An instance that carries
-// it counts as incomplete, so a fill that was cut off or missed a file is finished
-// by a later start. (Earlier stubs made it a file.)
+// Stands in an instance root while it is being filled: an instance that carries it counts
+// as incomplete, so a fill that was cut off or missed a file is finished by a later start.
+// (Earlier stubs made it a file, and later ones kept their copies in progress in it.)
 constexpr wchar_t kFillFolder[] = L".quillmere-filling";
 
-// Whether the process whose number begins a copy's name, up to its first dot, still runs.
-// Its copy may be whole and about to be renamed into place, when nothing holds it open.
-bool IsCopyOfRunningProcess(const wchar_t* name) {
-  DWORD id = std::wcstoul(name, nullptr, 16);
-  UniqueProcessHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
-// Removes the copies that fills which were cut off left behind, but none of a stub that
-// still fills.
-void RemoveLeftovers(const Path& folder) {
-  WIN32_FIND_DATAW entry;
-  UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folder, L"*")).c_str(), &entry));
-  for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (!IsCopyOfRunningProcess(entry.cFileName)) RemoveFile(JoinPath(folder, entry.cFileName));
+// Makes the mark a folder of its own. What stands there is never entered through a link,
+// which would lead to files outside the install: a link (any reparse point) is removed as
+// such. Of a folder, only the files in it go, which earlier stubs left there.
+void MarkFill(const Path& fill) {
+  std::wstring system = SystemPath(fill);
+  DWORD attributes = GetFileAttributesW(system.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    CreateFolder(fill);
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // Wine cannot remove a link this way; it stays there, never entered.
+    if (RemoveDirectoryW(system.c_str())) CreateFolder(fill);
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    RemoveFile(fill);
+    CreateFolder(fill);
+  } else {
+    WIN32_FIND_DATAW entry;
+    UniqueFind find(FindFirstFileW(SystemPath(JoinPath(fill, L"*")).c_str(), &entry));
+    for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        RemoveFile(JoinPath(fill, entry.cFileName));
+      }
+    }
   }
 }
 
@@ -52,19 +55,12 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(JoinPath(instanceRoot, L"content"));
   CreateFolder(JoinPath(instanceRoot, L"logs"));
   CreateFolder(JoinPath(instanceRoot, L"settings"));
-  RemoveFile(fill);
-  CreateFolder(fill);
-  RemoveLeftovers(fill);
-
-  // This process's number, which no other running process has, begins the names of
-  // its copies in progress.
-  Path scratch = JoinPath(fill, HexName(GetCurrentProcessId()));
-  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch + L".b");
+  MarkFill(fill);
+  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"));
   settled = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
-                     JoinPath(instanceRoot, L"content\\resources"), scratch + L".r") &&
+                     JoinPath(instanceRoot, L"content\\resources")) &&
             settled;
-  // Fails while another stub still copies into the instance: the last one to finish
-  // removes it.
+  // Once every file stands, whichever stub put it there; a link is removed as such.
   if (settled) RemoveDirectoryW(SystemPath(fill).c_str());
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/file_rules.h"
 #include "base/files.h"
 #include "base/handle.h"
 
@@ -17,37 +18,41 @@ struct HeldCopy {
   Path target;
 };
 
-// Whether a copy that failed could succeed later: a file in use, or no room yet.
-bool MaySucceedLater(FileResult result) {
-  DWORD error = GetLastError();
-  return result == FileResult::kInUse || error == ERROR_DISK_FULL ||
-         error == ERROR_HANDLE_DISK_FULL;
+// Whether the copy of a file that failed with `error` is settled: a later start can do no
+// better.
+bool Settled(DWORD error) { return ClassifyFailure(error) != Failure::kPasses; }
+
+// After a whole copy failed to take its name with `error`: the copy goes, and the file is
+// settled when another stub's copy took the name meanwhile or a later start can do no
+// better.
+bool SettleFailedRename(const Path& partial, DWORD error) {
+  RemoveFile(partial);
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || Settled(error);
 }
 
-// Renames a whole copy into place, never over a file. Settled unless it is still
-// held; a copy that another stub put in place meanwhile counts as in place.
+// Renames a whole copy into place, never over a file. Settled unless it is still held.
 bool PutCopyInPlace(const HeldCopy& copy) {
   FileResult moved = MovePath(copy.partial, copy.target, 0);
   if (moved == FileResult::kInUse) return false;
-  RemoveFile(copy.partial);
-  return true;
+  return moved == FileResult::kDone || SettleFailedRename(copy.partial, GetLastError());
 }
 
-// Settled when `target` now stands (or was there already), when it can never be
-// copied, or when its whole copy waits in `held` for a program to let go of it.
-bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& partial,
-                              std::vector<HeldCopy>& held) {
+// Settled when `target` now stands (or was there already), when it can never be copied,
+// or when its whole copy waits in `held` for a program to let go of it. The copy is made
+// beside the target, on its volume, and renamed into place whole.
+bool CopyFileWithoutReplacing(const Path& source, const Path& target, std::vector<HeldCopy>& held) {
   std::wstring to = SystemPath(target);
   // A file there is the player's and stays; a folder there takes the name for good.
   if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  Path partial = ScratchBeside(target);
   std::wstring from = SystemPath(source), scratch = SystemPath(partial);
   FileResult copied =
       Persist(source, partial, [&] { return CopyFileW(from.c_str(), scratch.c_str(), TRUE); });
+  DWORD error = GetLastError();
   if (copied != FileResult::kDone) {
-    bool later = MaySucceedLater(copied);
     // A partial copy would hold room that the game may need.
     RemoveFileWhenFree(partial);
-    return !later;
+    return copied == FileResult::kFailed && Settled(error);
   }
   if (MoveFileExW(scratch.c_str(), to.c_str(), 0)) return true;
   // A scanner looking at the fresh copy: the others go on meanwhile.
@@ -55,11 +60,7 @@ bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path
     held.push_back({partial, target});
     return true;
   }
-  // A target folder on another volume than the fill folder cannot take a rename; not
-  // settled, so that the fill is not taken for complete.
-  bool otherVolume = GetLastError() == ERROR_NOT_SAME_DEVICE;
-  RemoveFile(partial);
-  return !otherVolume;
+  return SettleFailedRename(partial, GetLastError());
 }
 
 bool IsDotOrDotDot(const wchar_t* name) {
@@ -68,10 +69,9 @@ bool IsDotOrDotDot(const wchar_t* name) {
 
 }  // namespace
 
-bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
+bool CopyTree(const Path& source, const Path& target) {
   if (!IsDirectory(source)) return true;
   bool settled = true;
-  std::uint32_t copies = 0;
   std::vector<HeldCopy> held;
   // Folders still to copy, taken last first: depth first, without a call per level,
   // so that no depth of tree can exhaust the stack.
@@ -86,6 +86,7 @@ bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
       settled = Exists(to) && settled;
       continue;
     }
+    RemoveScratchLeftovers(to);
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
     if (!find) settled = false;
@@ -93,8 +94,7 @@ bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
       if (IsDotOrDotDot(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        Path partial = scratch + L'.' + HexName(copies++);
-        settled = CopyFileWithoutReplacing(fromChild, toChild, partial, held) && settled;
+        settled = CopyFileWithoutReplacing(fromChild, toChild, held) && settled;
       } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
                  !IsReparseTagNameSurrogate(entry.dwReserved0)) {
         // A junction, directory link or mount point could lead back into the tree or

@@ -62,6 +62,19 @@ bool StartProcess(const wchar_t* application, std::wstring commandLine,
   return true;
 }
 
+// A working folder must be shorter than MAX_PATH - 1 characters: a deeper one is given in
+// its short form, where the volume has one. (Wine starts no program from so deep a folder
+// at all, so no test here can show it.)
+std::wstring WorkingFolder(const Path& folder) {
+  if (folder.size() < MAX_PATH - 1) return folder;
+  std::wstring longForm = SystemPath(folder);
+  DWORD size = GetShortPathNameW(longForm.c_str(), nullptr, 0);
+  std::wstring shortForm(size, L'\0');
+  DWORD length = size == 0 ? 0 : GetShortPathNameW(longForm.c_str(), shortForm.data(), size);
+  shortForm = ClassicPath(shortForm.substr(0, length < size ? length : 0));
+  return shortForm.empty() || shortForm.size() >= MAX_PATH - 1 ? folder : shortForm;
+}
+
 }  // namespace
 
 void AppendStubArguments(std::wstring& commandLine) {
@@ -137,9 +150,11 @@ ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,
                          const Path& workingDirectory) {
   StartedProcess started;
   // The launcher gets the system's default error mode, whatever a relaunch left this
-  // stub with, so that the player sees its own load errors.
-  if (!StartProcess(program.c_str(), commandLine, workingDirectory, CREATE_DEFAULT_ERROR_MODE,
-                    started)) {
+  // stub with, so that the player sees its own load errors. Named in its extended form,
+  // as the program name inside a command line is limited to MAX_PATH, it starts from any
+  // depth (on Windows: Wine starts no program from so deep a folder).
+  if (!StartProcess(SystemPath(program).c_str(), commandLine, WorkingFolder(workingDirectory),
+                    CREATE_DEFAULT_ERROR_MODE, started)) {
     return {false, 0};
   }
   WaitForSingleObject(started.process.get(), INFINITE);

@@ -2,34 +2,60 @@
 
 #include <windows.h>
 
+#include "base/file_rules.h"
 #include "base/files.h"
 #include "update/journal_format.h"
 
 namespace quillmere {
 namespace {
 
-constexpr DWORD kReplaceAcrossVolumes = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+// Moves a staged file that lies on another volume than its target: a whole copy is made
+// beside the target and renamed over it, and only then does the staged file go. A move
+// that copied straight onto the target would leave it cut short on a full disk.
+FileResult CopyFromAnotherVolume(const Path& source, const Path& target) {
+  RemoveScratchLeftovers(target.substr(0, target.rfind(L'\\')));
+  Path scratch = ScratchBeside(target);
+  std::wstring from = SystemPath(source), to = SystemPath(scratch);
+  FileResult result =
+      Persist(source, scratch, [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
+  if (result == FileResult::kDone) result = MovePath(scratch, target, MOVEFILE_REPLACE_EXISTING);
+  DWORD error = GetLastError();
+  RemoveFileWhenFree(result == FileResult::kDone ? source : scratch);
+  SetLastError(error);
+  return result;
+}
 
-// Moves the staged file over its target. A move that can never succeed counts as
-// done: it must not keep the journal, and with it the player, waiting for good.
+// Moves the staged file over its target, whole or not at all. A move that can never
+// succeed counts as done: it must not keep the journal, and with it the player, waiting
+// for good. Any other failure keeps the entry for a later start.
 FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
                           const std::wstring& targetPath) {
   Path target = JoinPath(instanceRoot, targetPath);
-  if (MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(), kReplaceAcrossVolumes)) {
+  if (MoveFileExW(SystemPath(source).c_str(), SystemPath(target).c_str(),
+                  MOVEFILE_REPLACE_EXISTING)) {
     return FileResult::kDone;
   }
   if (IsDirectory(target) || IsSameFile(target, GetExecutablePath())) return FileResult::kDone;
-  // A folder that the update brings anew is made (the entry was checked to stay
-  // inside the instance).
+  // A folder that the update brings anew is made (the entry was checked to stay inside the
+  // instance). One that cannot be made now may be later, unless a file stands in its place.
   for (std::size_t at = 0; (at = targetPath.find(L'\\', at)) != std::wstring::npos; ++at) {
-    CreateFolder(JoinPath(instanceRoot, targetPath.substr(0, at)));
+    Path folder = JoinPath(instanceRoot, targetPath.substr(0, at));
+    CreateFolder(folder);
+    if (IsFile(folder)) return FileResult::kDone;
   }
-  if (!IsDirectory(target.substr(0, target.rfind(L'\\')))) return FileResult::kDone;
-  // Read-only files are moved like any other: a target is replaced, and a staged
-  // file on another volume is deleted once copied.
+  if (!IsDirectory(target.substr(0, target.rfind(L'\\')))) return FileResult::kFailed;
+  // Read-only files are moved like any other: a target is replaced, and a staged file on
+  // another volume is deleted once copied.
   SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
   SetFileAttributesW(SystemPath(source).c_str(), FILE_ATTRIBUTE_NORMAL);
-  return MovePath(source, target, kReplaceAcrossVolumes);
+  FileResult moved = MovePath(source, target, MOVEFILE_REPLACE_EXISTING);
+  if (moved == FileResult::kFailed && GetLastError() == ERROR_NOT_SAME_DEVICE) {
+    moved = CopyFromAnotherVolume(source, target);
+  }
+  if (moved == FileResult::kFailed && ClassifyFailure(GetLastError()) == Failure::kNever) {
+    return FileResult::kDone;
+  }
+  return moved;
 }
 
 }  // namespace

@@ -11,10 +11,11 @@ namespace quillmere {
 // deletes the journal once no move is left that a later start could finish: kDone.
 // Otherwise the journal stays for the next start, and the result says why: kInUse
 // when a program still held a file after the start's time for waiting ran out (the
-// player can close it), kFailed when Windows refused a move for another reason
-// (access rights, Controlled Folder Access), which the launcher may tell the player
-// about. A move that can never succeed (onto a folder, or onto the running stub) is
-// passed over.
+// player can close it), kFailed when a move failed for another reason (access rights,
+// Controlled Folder Access, a full disk, a folder that could not be made), which a later
+// start may finish and the launcher may tell the player about. A move that can never
+// succeed (onto a folder or the running stub, under a file where a folder must be, to a
+// name the volume cannot hold) is passed over.
 FileResult ReplayUpdateJournal(const Path& instanceRoot);
 
 }  // namespace quillmere

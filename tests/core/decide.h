@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_rules.h"
 #include "install/layout_format.h"
 #include "settings/settings_format.h"
 #include "update/journal_format.h"
@@ -69,6 +70,27 @@ inline std::string DecideJournal(std::string_view input) {
   return entries.empty() ? "-" : entries;
 }
 
+// One file's identity from "VOLUME:ID:SERIAL:INDEX" in hex, "-" for a question unanswered.
+inline FileIdentity ReadIdentity(std::string_view text) {
+  std::string fields[4];
+  for (std::string& field : fields) {
+    std::size_t colon = std::min(text.find(':'), text.size());
+    field = text.substr(0, colon);
+    text.remove_prefix(std::min(colon + 1, text.size()));
+  }
+  FileIdentity identity;
+  identity.hasId = fields[0] != "-";
+  identity.idVolume = std::strtoull(fields[0].c_str(), nullptr, 16);
+  std::string id = std::string(32 - std::min<std::size_t>(fields[1].size(), 32), '0') + fields[1];
+  for (std::size_t k = 0; k < 16; ++k) {
+    identity.id[k] = static_cast<std::uint8_t>(std::stoul("0" + id.substr(2 * k, 2), nullptr, 16));
+  }
+  identity.hasIndex = fields[2] != "-";
+  identity.indexVolume = static_cast<std::uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 16));
+  identity.index = std::strtoull(fields[3].c_str(), nullptr, 16);
+  return identity;
+}
+
 inline std::string Decide(std::string_view input) {
   if (input.empty()) return "";
   char reader = input[0];
@@ -76,6 +98,16 @@ inline std::string Decide(std::string_view input) {
   if (reader == 's') return DecideSettings(input);
   if (reader == 'l') return std::to_string(LayoutVersionFromText(input));
   if (reader == 'j') return DecideJournal(input);
+  if (reader == 'e') {
+    constexpr const char* kFailures[] = {"passes", "refused", "never"};
+    auto error = static_cast<std::uint32_t>(std::strtoul(std::string(input).c_str(), nullptr, 10));
+    return kFailures[static_cast<int>(ClassifyFailure(error))];
+  }
+  if (reader == 'o') {
+    std::size_t bar = std::min(input.find('|'), input.size() - 1);
+    bool one = IsOneFile(ReadIdentity(input.substr(0, bar)), ReadIdentity(input.substr(bar + 1)));
+    return one ? "yes" : "no";
+  }
   // The image: its size (8 bytes), the bytes at its certificate table (8), its head.
   if (input.size() < 16) return "no";
   std::uint64_t size = 0;

@@ -2,14 +2,15 @@
 //
 //   probe --run HOLD KILL GAP STUB ARGUMENTS
 //     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
-//     file HOLD open without sharing meanwhile (unless "-"), reads and closes the message
+//     file HOLD open without sharing meanwhile (unless "-"; after "*", for that many ms
+//     only), reads and closes the message
 //     boxes of the job's processes, and waits until the job is empty, or ends it after
 //     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
 //     separated by U+001F: "exit", the milliseconds until the job was empty and each
 //     stub's exit code; "box", caption, text and 1 when it shows an icon, for each
 //     message box; "args", the stub's own arguments as the system splits them; "copy",
 //     the name of a copy in progress of its own that it put in the folder
-//     QUILLMERE_RUNNING_COPY names, if any.
+//     QUILLMERE_RUNNING_COPY names, if any, beside one of an ended start of its number.
 //   probe --scan FOLDER
 //     Stands in for a virus scanner, which Wine lacks: opens every file created or
 //     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
@@ -37,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_rules.h"
 #include "base/path.h"
 #include "startup/command_line.h"
 
@@ -45,6 +47,7 @@ namespace {
 // "n" as it is, "h" hangs, "q" quarantined.
 volatile char mode[] = "quillmere-probe-mode:n";
 wchar_t text[32768];
+DWORD holdMs = 0;
 
 void Append(std::wstring& record, const std::wstring& field, wchar_t end) {
   record += field;
@@ -118,23 +121,40 @@ void CloseBoxes(const std::vector<DWORD>& processes, std::vector<HWND>& closed,
   }
 }
 
+DWORD WINAPI Release(void* file) {
+  Sleep(holdMs);
+  CloseHandle(file);
+  return 0;
+}
+
 int Run(wchar_t** argv) {
   std::wstring stub = argv[5];
   std::wstring line = L"\"" + stub + L"\" " + argv[6];
   // Wine starts the process behind its desktop window for the first program that needs
   // it; were that a stub, it would stay in the job and keep it from ever being empty.
   GetDesktopWindow();
-  if (std::wstring(argv[2]) != L"-") {
-    CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::wstring held = argv[2];
+  std::size_t star = held.find(L'*');
+  if (held != L"-") {
+    HANDLE file = CreateFileW(held.substr(0, star).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    holdMs = star == std::wstring::npos ? INFINITE : _wtoi(held.c_str() + star + 1);
+    CloseHandle(CreateThread(nullptr, 0, Release, file, 0, nullptr));
   }
-  // A fill's copy in progress of this process, which runs all through the start.
+  // A fill's copy in progress of this process, which runs all through the start, and one
+  // of an ended start whose process number it got.
   std::wstring report;
   wchar_t folder[MAX_PATH];
   if (GetEnvironmentVariableW(L"QUILLMERE_RUNNING_COPY", folder, MAX_PATH)) {
-    std::swprintf(text, MAX_PATH, L"%lx.b.0", GetCurrentProcessId());
-    CloseHandle(CreateFileW((std::wstring(folder) + L"\\" + text).c_str(), GENERIC_WRITE, 0,
-                            nullptr, CREATE_NEW, 0, nullptr));
-    Append(report, L"copy\x1f" + std::wstring(text), L'\x1e');
+    FILETIME created, unused;
+    GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused);
+    std::uint64_t start = std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+    std::wstring own = quillmere::ScratchName(GetCurrentProcessId(), start, 0);
+    for (const std::wstring& name : {own, quillmere::ScratchName(GetCurrentProcessId(), 1, 0)}) {
+      CloseHandle(
+          CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    }
+    Append(report, L"copy\x1f" + own, L'\x1e');
   }
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
   ULONGLONG start = GetTickCount64();
