@@ -41,10 +41,7 @@ def check(ok, what):
 
 
 def get(fields, key, otherwise=""):
-    for field, value in fields:
-        if field == key:
-            return value
-    return otherwise
+    return dict(fields).get(key, otherwise)
 
 
 # The fields of the scenario's first start, and of its second start (empty without
@@ -68,24 +65,6 @@ def read_scenario(path, name):
         again = fields.index(("again", ""))
         return fields[:again], fields[again + 1 :]
     sys.exit(f"no scenario {name}")
-
-
-# The contents that a tree's files may name with "@".
-def kinds_of_content():
-    return {
-        "@stub": STUB,
-        "@probe": PROBE,
-        # A newer stub, slow to copy.
-        "@stub+": STUB + b"Q" * (8 << 20),
-        "@cut": STUB[:100000],
-        "@arm64": patched(STUB, "pe+4:2=0xAA64"),
-        "@dll": patched(STUB, "pe+22:2=0x2022"),
-        "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
-        "@signed": patched(STUB, "sign=16"),
-        # A new stub that hangs, and one that an antivirus moves away.
-        "@hangs": PROBE.replace(b"mode:n", b"mode:h"),
-        "@quarantined": PROBE.replace(b"mode:n", b"mode:q"),
-    }
 
 
 def under(key, path):
@@ -199,11 +178,11 @@ def end_strays():
             command = open(f"/proc/{pid}/cmdline", "rb").read()
             if int(pid) != os.getpid() and any(mark in command for mark in marks):
                 os.kill(int(pid), signal.SIGKILL)
-                ended.append(command.split(b"\0")[0].decode(errors="replace"))
+                ended.append(pid)
         except OSError:
             continue
     if ended:
-        print(f"ended {len(ended)} processes left under the test's folder: {ended}")
+        print(f"ended the processes {ended}, left under the test's folder")
 
 
 def wine(command, output=subprocess.DEVNULL):
@@ -353,7 +332,19 @@ STUB = read(sys.argv[3])
 PROBE_EXE = sys.argv[4]
 PROBE = read(PROBE_EXE)
 WINE = sys.argv[5]
-KINDS = kinds_of_content()
+# The contents that a tree's files may name with "@".
+# The contents that a tree's files may name with "@".
+KINDS = {
+    "@stub": STUB,
+    "@probe": PROBE,
+    # A newer stub, slow to copy.
+    "@stub+": STUB + b"Q" * (8 << 20),
+    "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
+    "@signed": patched(STUB, "sign=16"),
+    # A new stub that hangs, and one that an antivirus moves away.
+    "@hangs": PROBE.replace(b"mode:n", b"mode:h"),
+    "@quarantined": PROBE.replace(b"mode:n", b"mode:q"),
+}
 WORK = tempfile.mkdtemp(prefix="qm", dir="/tmp")
 ROOT = os.path.join(WORK, expand(get(FIRST, "root", "My Game")))
 PROBE_OUT = os.path.join(WORK, "probe")

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -70,24 +71,24 @@ inline std::string DecideJournal(std::string_view input) {
   return entries.empty() ? "-" : entries;
 }
 
-// One file's identity from "VOLUME:ID:SERIAL:INDEX" in hex, "-" for a question unanswered.
+// One file's identity from "VOLUME:ID:SERIAL:INDEX" in hex, "-" for a question unanswered;
+// the 128-bit id holds the 64-bit ID twice.
 inline FileIdentity ReadIdentity(std::string_view text) {
-  std::string fields[4];
-  for (std::string& field : fields) {
-    std::size_t colon = std::min(text.find(':'), text.size());
-    field = text.substr(0, colon);
-    text.remove_prefix(std::min(colon + 1, text.size()));
-  }
+  std::uint64_t fields[4] = {};
   FileIdentity identity;
-  identity.hasId = fields[0] != "-";
-  identity.idVolume = std::strtoull(fields[0].c_str(), nullptr, 16);
-  std::string id = std::string(32 - std::min<std::size_t>(fields[1].size(), 32), '0') + fields[1];
-  for (std::size_t k = 0; k < 16; ++k) {
-    identity.id[k] = static_cast<std::uint8_t>(std::stoul("0" + id.substr(2 * k, 2), nullptr, 16));
+  for (int k = 0; k < 4; ++k) {
+    std::size_t colon = std::min(text.find(':'), text.size());
+    std::string field(text.substr(0, colon));
+    text.remove_prefix(std::min(colon + 1, text.size()));
+    fields[k] = std::strtoull(field.c_str(), nullptr, 16);
+    if (k == 0) identity.hasId = field != "-";
+    if (k == 2) identity.hasIndex = field != "-";
   }
-  identity.hasIndex = fields[2] != "-";
-  identity.indexVolume = static_cast<std::uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 16));
-  identity.index = std::strtoull(fields[3].c_str(), nullptr, 16);
+  identity.idVolume = fields[0];
+  std::memcpy(identity.id.data(), &fields[1], 8);
+  std::memcpy(identity.id.data() + 8, &fields[1], 8);
+  identity.indexVolume = static_cast<std::uint32_t>(fields[2]);
+  identity.index = fields[3];
   return identity;
 }
 

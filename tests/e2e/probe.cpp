@@ -49,6 +49,12 @@ volatile char mode[] = "quillmere-probe-mode:n";
 wchar_t text[32768];
 DWORD holdMs = 0;
 
+// The event by which a stub shows the stub that started it, with process id `id`, that it runs.
+const wchar_t* StubRunsEvent(DWORD id) {
+  std::swprintf(text, 64, L"Local\\Quillmere-stub-runs-%lx", id);
+  return text;
+}
+
 void Append(std::wstring& record, const std::wstring& field, wchar_t end) {
   record += field;
   record += end;
@@ -232,8 +238,7 @@ int Scan(const std::wstring& folder) {
 
 int Squat() {
   for (DWORD id = 0; id < 0x4000; id += 4) {
-    std::swprintf(text, 64, L"Local\\Quillmere-stub-runs-%lx", id);
-    CreateEventW(nullptr, TRUE, TRUE, text);
+    CreateEventW(nullptr, TRUE, TRUE, StubRunsEvent(id));
   }
   Write(GetStdHandle(STD_OUTPUT_HANDLE), L"ready\n");
   Sleep(INFINITE);
@@ -289,8 +294,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     MoveFileExW(text, (std::wstring(folder) + L".quarantined").c_str(), MOVEFILE_REPLACE_EXISTING);
     ExitProcess(1);
   }
-  std::swprintf(text, 64, L"Local\\Quillmere-stub-runs-%lx", GetCurrentProcessId());
-  HANDLE runs = OpenEventW(EVENT_MODIFY_STATE, FALSE, text);
+  HANDLE runs = OpenEventW(EVENT_MODIFY_STATE, FALSE, StubRunsEvent(GetCurrentProcessId()));
   if (runs) SetEvent(runs);
   if (folder[0] != L'\0') {
     std::wstring record;
