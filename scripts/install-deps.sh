@@ -8,7 +8,7 @@ packages=(
   wine64 wine                                           # runs the Windows programs and tests
   icoutils binutils                                     # read the built exe's resources and DLL names
   clang libclang-rt-14-dev                              # the sanitizers and libFuzzer
-  python3                                               # the test drivers
+  python3 procps                                        # the test drivers; pkill ends strays
   clang-format black                                    # formatting, checked by the tests
   osslsigncode libengine-pkcs11-openssl openssl         # signing a release, with a file or a token
 )

@@ -171,18 +171,9 @@ def windows(path):
 # Ends every process whose command line lies under the test's folder: a kill can cut a
 # program off from the probe's job while Wine still starts it, and it would then stay.
 def end_strays():
-    marks = [WORK.encode(), windows(WORK).encode()]
-    ended = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            command = open(f"/proc/{pid}/cmdline", "rb").read()
-            if int(pid) != os.getpid() and any(mark in command for mark in marks):
-                os.kill(int(pid), signal.SIGKILL)
-                ended.append(pid)
-        except OSError:
-            continue
-    if ended:
-        print(f"ended the processes {ended}, left under the test's folder")
+    for mark in [WORK, windows(WORK)]:
+        if subprocess.run(["pkill", "-9", "-f", re.escape(mark)]).returncode == 0:
+            print(f"ended processes left under {mark}")
 
 
 def wine(command, output=subprocess.DEVNULL):

@@ -14,7 +14,9 @@
 #include "base/file_rules.h"
 #include "install/layout_format.h"
 #include "settings/settings_format.h"
+#include "startup/command_line.h"
 #include "update/journal_format.h"
+#include "update/self_replace_rules.h"
 #include "update/stub_image.h"
 
 namespace quillmere {
@@ -99,6 +101,17 @@ inline std::string Decide(std::string_view input) {
   if (reader == 's') return DecideSettings(input);
   if (reader == 'l') return std::to_string(LayoutVersionFromText(input));
   if (reader == 'j') return DecideJournal(input);
+  if (reader == 'p') {
+    std::wstring path(input.begin(), input.end());
+    std::wstring_view rest = std::wstring_view(path).substr(std::min<std::size_t>(1, path.size()));
+    if (path.starts_with(L'f')) return Show(FolderArgument(Path(rest)));
+    if (path.starts_with(L'e')) return Show(ExtendedLengthPath(rest));
+    if (path.starts_with(L'c')) return Show(ClassicPath(rest));
+    if (path.starts_with(L's')) return Show(StubPathOf(rest));
+    std::size_t bar = std::min(rest.find(L'|'), rest.size());
+    bool left = IsStubLeftover(rest.substr(0, bar), rest.substr(std::min(bar + 1, rest.size())));
+    return left ? "yes" : "no";
+  }
   if (reader == 'e') {
     constexpr const char* kFailures[] = {"passes", "refused", "never"};
     auto error = static_cast<std::uint32_t>(std::strtoul(std::string(input).c_str(), nullptr, 10));

@@ -39,7 +39,6 @@
 #include <vector>
 
 #include "base/file_rules.h"
-#include "base/path.h"
 #include "startup/command_line.h"
 
 namespace {
@@ -253,13 +252,7 @@ int CheckQuoting() {
   for (std::size_t i = 0; arguments[i].size() < 6; ++i) {
     for (wchar_t c : std::wstring(L"a \t\"\\")) arguments.push_back(arguments[i] + c);
   }
-  // The root of a drive as a folder to hand over: "Q:" alone names the current folder there.
-  // A deep folder on a network share: Wine cannot start the stub from one to show it.
   std::vector<std::wstring> failed;
-  if (quillmere::FolderArgument(L"Q:") != L"Q:\\") failed.push_back(L"Q:");
-  if (quillmere::ExtendedLengthPath(L"\\\\s\\x") != L"\\\\?\\UNC\\s\\x") {
-    failed.push_back(L"\\\\s\\x");
-  }
   for (const std::wstring& argument : arguments) {
     std::wstring quoted = quillmere::QuoteArgument(argument);
     std::vector<std::wstring> want = {L"p", argument, argument};
