@@ -115,11 +115,7 @@ void RemoveFileWhenFree(const Path& path) {
   Persist(path, Path(), [&] { return DeleteFileW(system.c_str()); });
 }
 
-FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit,
-                        bool (*enough)(std::string_view bytes, std::size_t lastBlock)) {
-  FileBytes result;
-  // Read sharing only: a file that another program is still writing is not read. One that
-  // a scanner holds for a moment, as it does a file just written, is waited for.
+UniqueFile OpenForReading(const Path& path) {
   std::wstring system = SystemPath(path);
   UniqueFile file;
   Persist(path, Path(), [&] {
@@ -127,6 +123,13 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t l
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
   });
+  return file;
+}
+
+FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit,
+                        bool (*enough)(std::string_view bytes, std::size_t lastBlock)) {
+  FileBytes result;
+  UniqueFile file = OpenForReading(path);
   if (!file) return result;
   for (;;) {
     std::size_t had = result.bytes.size();

@@ -14,18 +14,6 @@ namespace {
 
 constexpr wchar_t kCandidate[] = L"content\\bin\\stub\\Quillmere.exe";
 
-// A scanner that looks at a stub just moved or copied holds it for a moment.
-UniqueFile OpenForReading(const Path& path) {
-  std::wstring system = SystemPath(path);
-  UniqueFile file;
-  Persist(path, Path(), [&] {
-    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(file);
-  });
-  return file;
-}
-
 enum class Candidate { kAbsent, kBusy, kStartable };
 
 // A file that is no whole program for this machine (a download cut short, a DLL)
