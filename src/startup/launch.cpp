@@ -99,7 +99,7 @@ bool RelaunchStub(const Path& newStub, const Path& installRoot) {
   UINT mode = GetErrorMode();
   SetErrorMode(mode | SEM_FAILCRITICALERRORS);
   bool began = StartProcess(SystemPath(newStub).c_str(), std::move(commandLine),
-                            FolderArgument(installRoot), CREATE_SUSPENDED, started);
+                            WorkingFolder(FolderArgument(installRoot)), CREATE_SUSPENDED, started);
   SetErrorMode(mode);
   if (!began) return false;
   // The event exists before the new stub runs, so its first step finds it. Only an event
