@@ -75,22 +75,18 @@ inline std::string DecideJournal(std::string_view input) {
 
 // One file's identity from "VOLUME:ID:SERIAL:INDEX" in hex, "-" for a question unanswered;
 // the 128-bit id holds the 64-bit ID twice.
-inline FileIdentity ReadIdentity(std::string_view text) {
-  std::uint64_t fields[4] = {};
+inline FileIdentity ReadIdentity(const std::string& text) {
   FileIdentity identity;
-  for (int k = 0; k < 4; ++k) {
-    std::size_t colon = std::min(text.find(':'), text.size());
-    std::string field(text.substr(0, colon));
-    text.remove_prefix(std::min(colon + 1, text.size()));
-    fields[k] = std::strtoull(field.c_str(), nullptr, 16);
-    if (k == 0) identity.hasId = field != "-";
-    if (k == 2) identity.hasIndex = field != "-";
-  }
-  identity.idVolume = fields[0];
-  std::memcpy(identity.id.data(), &fields[1], 8);
-  std::memcpy(identity.id.data() + 8, &fields[1], 8);
-  identity.indexVolume = static_cast<std::uint32_t>(fields[2]);
-  identity.index = fields[3];
+  unsigned long long volume = 0, id = 0, index = 0;
+  unsigned serial = 0;
+  identity.hasId = std::sscanf(text.c_str(), "%llx:%llx", &volume, &id) == 2;
+  std::size_t second = std::min(text.find(':', text.find(':') + 1), text.size() - 1);
+  identity.hasIndex = std::sscanf(text.c_str() + second + 1, "%x:%llx", &serial, &index) == 2;
+  identity.idVolume = volume;
+  std::memcpy(identity.id.data(), &id, 8);
+  std::memcpy(identity.id.data() + 8, &id, 8);
+  identity.indexVolume = serial;
+  identity.index = index;
   return identity;
 }
 
@@ -119,7 +115,8 @@ inline std::string Decide(std::string_view input) {
   }
   if (reader == 'o') {
     std::size_t bar = std::min(input.find('|'), input.size() - 1);
-    bool one = IsOneFile(ReadIdentity(input.substr(0, bar)), ReadIdentity(input.substr(bar + 1)));
+    std::string a(input.substr(0, bar)), b(input.substr(bar + 1));
+    bool one = IsOneFile(ReadIdentity(a), ReadIdentity(b));
     return one ? "yes" : "no";
   }
   // The image: its size (8 bytes), the bytes at its certificate table (8), its head.
