@@ -80,8 +80,10 @@ inline FileIdentity ReadIdentity(const std::string& text) {
   unsigned long long volume = 0, id = 0, index = 0;
   unsigned serial = 0;
   identity.hasId = std::sscanf(text.c_str(), "%llx:%llx", &volume, &id) == 2;
-  std::size_t second = std::min(text.find(':', text.find(':') + 1), text.size() - 1);
-  identity.hasIndex = std::sscanf(text.c_str() + second + 1, "%x:%llx", &serial, &index) == 2;
+  std::size_t first = text.find(':');
+  std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+  std::string rest = second == std::string::npos ? "" : text.substr(second + 1);
+  identity.hasIndex = std::sscanf(rest.c_str(), "%x:%llx", &serial, &index) == 2;
   identity.idVolume = volume;
   std::memcpy(identity.id.data(), &id, 8);
   std::memcpy(identity.id.data() + 8, &id, 8);
@@ -114,8 +116,9 @@ inline std::string Decide(std::string_view input) {
     return kFailures[static_cast<int>(ClassifyFailure(error))];
   }
   if (reader == 'o') {
-    std::size_t bar = std::min(input.find('|'), input.size() - 1);
-    std::string a(input.substr(0, bar)), b(input.substr(bar + 1));
+    std::size_t bar = std::min(input.find('|'), input.size());
+    std::string a(input.substr(0, bar));
+    std::string b(input.substr(std::min(bar + 1, input.size())));
     bool one = IsOneFile(ReadIdentity(a), ReadIdentity(b));
     return one ? "yes" : "no";
   }
