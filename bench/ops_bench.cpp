@@ -210,7 +210,13 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
          return true;
        },
        complete},
-      {"CopyTree (stub)", reset, [&] { return CopyTree(source, target); }, complete},
+      // As a fill does: its copies are made in a folder of their own on the same volume.
+      {"CopyTree (stub)", reset,
+       [&] {
+         CreateDirectoryW((work + L"\\filling").c_str(), nullptr);
+         return CopyTree(source, target, work + L"\\filling");
+       },
+       complete},
       {"xcopy /E /I", reset,
        [&] {
          return RunTool(L"xcopy.exe " + quoted(source) + L" " + quoted(target) + L" /E /I") == 0;

@@ -20,10 +20,11 @@ DWORD waitLeftMs = 2000;
 
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
+// A file or a folder, held only to ask what it is: no access, any sharing.
 UniqueFile OpenToIdentify(const Path& path) {
   return UniqueFile(CreateFileW(SystemPath(path).c_str(), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 }  // namespace
@@ -148,7 +149,7 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t l
   }
 }
 
-Path ScratchBeside(const Path& target) {
+Path ScratchPathIn(const Path& folder) {
   // This start's own: its process number and creation time, which no other start shares.
   static std::uint64_t startTime = 0;
   static std::uint32_t count = 0;
@@ -156,7 +157,6 @@ Path ScratchBeside(const Path& target) {
   if (startTime == 0 && GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused)) {
     startTime = std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
   }
-  Path folder = target.substr(0, target.rfind(L'\\'));
   return JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
 }
 
@@ -178,6 +178,12 @@ void RemoveScratchLeftovers(const Path& folder) {
                 (std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime) == startTime;
     if (!runs) RemoveFile(JoinPath(folder, entry.cFileName));
   }
+}
+
+std::uint32_t VolumeOf(const Path& path) {
+  UniqueFile file = OpenToIdentify(path);
+  BY_HANDLE_FILE_INFORMATION info;
+  return file && GetFileInformationByHandle(file.get(), &info) ? info.dwVolumeSerialNumber : 0;
 }
 
 Path GetExecutablePath() {

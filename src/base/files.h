@@ -87,13 +87,16 @@ struct FileBytes {
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit = SIZE_MAX,
                         bool (*enough)(std::string_view bytes, std::size_t lastBlock) = nullptr);
 
-// A name in the folder of `target` for a copy in progress on its way there, this start's
-// own: a copy reaches its name by one rename within its folder, so that no name ever holds
-// part of a file, also where the folder lies on another volume than the rest.
-Path ScratchBeside(const Path& target);
+// A path in `folder` for a copy in progress, this start's own. A copy is made there, on the
+// volume of its target, and renamed into place only when whole, so that no name ever holds
+// part of a file.
+Path ScratchPathIn(const Path& folder);
 
 // Removes the copies in progress in `folder` that starts which no longer run left behind.
 void RemoveScratchLeftovers(const Path& folder);
+
+// The serial number of the volume that holds `path`; 0 when it cannot be told.
+std::uint32_t VolumeOf(const Path& path);
 
 // The full path of the running executable, or empty when the system cannot give it.
 Path GetExecutablePath();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/file_rules.h"
 #include "base/files.h"
 #include "base/handle.h"
 #include "install/tree_check.h"
@@ -10,34 +11,39 @@
 namespace quillmere {
 namespace {
 
-// Stands in an instance root while it is being filled: an instance that carries it counts
-// as incomplete, so a fill that was cut off or missed a file is finished by a later start.
-// (Earlier stubs made it a file, and later ones kept their copies in progress in it.)
+// Stands in an instance root while it is being filled, and holds the copies in progress
+// of the files on its volume. An instance that carries it counts as incomplete, so a fill
+// that was cut off or missed a file is finished by a later start. (Earlier stubs made it a
+// file.)
 constexpr wchar_t kFillFolder[] = L".quillmere-filling";
 
-// Makes the mark a folder of its own. What stands there is never entered through a link,
-// which would lead to files outside the install: a link (any reparse point) is removed as
-// such. Of a folder, only the files in it go, which earlier stubs left there.
-void MarkFill(const Path& fill) {
+// Makes the mark a folder of ours and tells whether it is one. What stands there is never
+// entered through a link, which would lead to files outside the install: a link (any
+// reparse point) is removed as such, and where it cannot be, the mark holds no copies. In
+// a folder of ours, the copies that ended starts left there go, and any other file, which
+// an earlier build left; the copies of starts that still run stay.
+bool MarkFill(const Path& fill) {
   std::wstring system = SystemPath(fill);
   DWORD attributes = GetFileAttributesW(system.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    CreateFolder(fill);
-  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    // Wine cannot remove a link this way; it stays there, never entered.
-    if (RemoveDirectoryW(system.c_str())) CreateFolder(fill);
-  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    // Wine cannot remove a link this way: it stays, never entered.
+    if (!RemoveDirectoryW(system.c_str())) return false;
+  } else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     RemoveFile(fill);
-    CreateFolder(fill);
-  } else {
+  } else if (attributes != INVALID_FILE_ATTRIBUTES) {
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(fill, L"*")).c_str(), &entry));
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      bool copy = std::wstring_view(entry.cFileName).starts_with(kScratchPrefix);
+      if (!copy && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         RemoveFile(JoinPath(fill, entry.cFileName));
       }
     }
+    RemoveScratchLeftovers(fill);
+    return true;
   }
+  CreateFolder(fill);
+  return IsDirectory(fill);
 }
 
 }  // namespace
@@ -55,12 +61,13 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(JoinPath(instanceRoot, L"content"));
   CreateFolder(JoinPath(instanceRoot, L"logs"));
   CreateFolder(JoinPath(instanceRoot, L"settings"));
-  MarkFill(fill);
-  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"));
+  Path scratch = MarkFill(fill) ? fill : Path();
+  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch);
   settled = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
-                     JoinPath(instanceRoot, L"content\\resources")) &&
+                     JoinPath(instanceRoot, L"content\\resources"), scratch) &&
             settled;
-  // Once every file stands, whichever stub put it there; a link is removed as such.
+  // Fails while another stub still copies into the instance: the last one to finish
+  // removes it. A link is removed as such.
   if (settled) RemoveDirectoryW(SystemPath(fill).c_str());
 }
 

@@ -38,23 +38,24 @@ bool PutCopyInPlace(const HeldCopy& copy) {
 }
 
 // Settled when `target` now stands (or was there already), when it can never be copied,
-// or when its whole copy waits in `held` for a program to let go of it. The copy is made
-// beside the target, on its volume, and renamed into place whole.
-bool CopyFileWithoutReplacing(const Path& source, const Path& target, std::vector<HeldCopy>& held) {
+// or when its whole copy waits in `held` for a program to let go of it. The copy is made in
+// `scratch`, a folder on the target's volume, and renamed into place whole.
+bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& scratch,
+                              std::vector<HeldCopy>& held) {
   std::wstring to = SystemPath(target);
   // A file there is the player's and stays; a folder there takes the name for good.
   if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  Path partial = ScratchBeside(target);
-  std::wstring from = SystemPath(source), scratch = SystemPath(partial);
+  Path partial = ScratchPathIn(scratch);
+  std::wstring from = SystemPath(source), copy = SystemPath(partial);
   FileResult copied =
-      Persist(source, partial, [&] { return CopyFileW(from.c_str(), scratch.c_str(), TRUE); });
+      Persist(source, partial, [&] { return CopyFileW(from.c_str(), copy.c_str(), TRUE); });
   DWORD error = GetLastError();
   if (copied != FileResult::kDone) {
     // A partial copy would hold room that the game may need.
     RemoveFileWhenFree(partial);
     return copied == FileResult::kFailed && Settled(error);
   }
-  if (MoveFileExW(scratch.c_str(), to.c_str(), 0)) return true;
+  if (MoveFileExW(copy.c_str(), to.c_str(), 0)) return true;
   // A scanner looking at the fresh copy: the others go on meanwhile.
   if (FailedOnFileInUse(partial, target)) {
     held.push_back({partial, target});
@@ -69,8 +70,9 @@ bool IsDotOrDotDot(const wchar_t* name) {
 
 }  // namespace
 
-bool CopyTree(const Path& source, const Path& target) {
+bool CopyTree(const Path& source, const Path& target, const Path& scratch) {
   if (!IsDirectory(source)) return true;
+  std::uint32_t scratchVolume = scratch.empty() ? 0 : VolumeOf(scratch);
   bool settled = true;
   std::vector<HeldCopy> held;
   // Folders still to copy, taken last first: depth first, without a call per level,
@@ -86,7 +88,10 @@ bool CopyTree(const Path& source, const Path& target) {
       settled = Exists(to) && settled;
       continue;
     }
-    RemoveScratchLeftovers(to);
+    // Where the folder lies on another volume (a folder linked to another drive), its
+    // copies are made beside their targets, and what cut-off starts left there goes.
+    bool sameVolume = scratchVolume != 0 && VolumeOf(to) == scratchVolume;
+    if (!sameVolume) RemoveScratchLeftovers(to);
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
     if (!find) settled = false;
@@ -94,7 +99,8 @@ bool CopyTree(const Path& source, const Path& target) {
       if (IsDotOrDotDot(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        settled = CopyFileWithoutReplacing(fromChild, toChild, held) && settled;
+        settled = CopyFileWithoutReplacing(fromChild, toChild, sameVolume ? scratch : to, held) &&
+                  settled;
       } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
                  !IsReparseTagNameSurrogate(entry.dwReserved0)) {
         // A junction, directory link or mount point could lead back into the tree or

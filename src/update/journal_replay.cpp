@@ -13,8 +13,9 @@ namespace {
 // beside the target and renamed over it, and only then does the staged file go. A move
 // that copied straight onto the target would leave it cut short on a full disk.
 FileResult CopyFromAnotherVolume(const Path& source, const Path& target) {
-  RemoveScratchLeftovers(target.substr(0, target.rfind(L'\\')));
-  Path scratch = ScratchBeside(target);
+  Path folder = target.substr(0, target.rfind(L'\\'));
+  RemoveScratchLeftovers(folder);
+  Path scratch = ScratchPathIn(folder);
   std::wstring from = SystemPath(source), to = SystemPath(scratch);
   FileResult result =
       Persist(source, scratch, [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });

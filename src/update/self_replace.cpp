@@ -56,8 +56,11 @@ bool RenameOver(const Path& from, const Path& to) {
 }
 
 // Removes what earlier replacements left beside the stub: stubs set aside, and new stubs
-// that never took the name. One that still runs is left for a later start.
+// that never took the name; one that still runs is left for a later start. They are
+// looked for where a stub was set aside, which every replacement leaves, so that an
+// ordinary start pays one query. (A pattern that would find them all finds the stub too.)
 void RemoveStubLeftovers(const Path& stub) {
+  if (!Exists(stub + L".old")) return;
   Path folder = stub.substr(0, stub.rfind(L'\\'));
   std::wstring_view name = std::wstring_view(stub).substr(folder.size() + 1);
   WIN32_FIND_DATAW entry;
@@ -125,7 +128,9 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, Prove
   // candidate itself, and once renamed it cannot be opened under that name.
   if (found != Candidate::kStartable || !FilesDiffer(candidate, running)) return false;
 
+  // Over a leftover of an earlier try, read-only or not.
   Path fresh = stub + L".new";
+  RemoveFile(fresh);
   std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
   if (Persist(candidate, fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
       FileResult::kDone) {
