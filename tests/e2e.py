@@ -324,12 +324,13 @@ PROBE_EXE = sys.argv[4]
 PROBE = read(PROBE_EXE)
 WINE = sys.argv[5]
 # The contents that a tree's files may name with "@".
-# The contents that a tree's files may name with "@".
 KINDS = {
     "@stub": STUB,
     "@probe": PROBE,
     # A newer stub, slow to copy.
     "@stub+": STUB + b"Q" * (8 << 20),
+    # A newer stub of the same size, which differs first in a byte greater than the stub's.
+    "@stub~": patched(STUB, "pe+8:4=0xffffffff"),
     "@noload": STUB.replace(b"msvcrt.dll", b"msvcrq.dll"),
     "@signed": patched(STUB, "sign=16"),
     # A new stub that hangs, and one that an antivirus moves away.
