@@ -60,10 +60,10 @@ def read_scenario(path, name):
         for item in line.split(";"):
             key, _, value = item.strip().partition(" ")
             fields.append((key, value))
-        # A row without "again" has its second start's fields empty.
-        fields.append(("again", ""))
+        if ("again", "") not in fields:
+            return fields, []
         again = fields.index(("again", ""))
-        return fields[:again], fields[again + 1 : -1]
+        return fields[:again], fields[again + 1 :]
     sys.exit(f"no scenario {name}")
 
 

@@ -20,6 +20,13 @@ DWORD waitLeftMs = 2000;
 
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
+// When `process` was created, in 100 ns units; 0 when the system does not say.
+std::uint64_t StartTimeOf(HANDLE process) {
+  FILETIME created, unused;
+  if (!GetProcessTimes(process, &created, &unused, &unused, &unused)) return 0;
+  return std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+}
+
 // A file or a folder, held only to ask what it is: no access, any sharing.
 UniqueFile OpenToIdentify(const Path& path) {
   return UniqueFile(CreateFileW(SystemPath(path).c_str(), 0,
@@ -149,15 +156,23 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t l
   }
 }
 
-Path ScratchPathIn(const Path& folder) {
+FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy) {
   // This start's own: its process number and creation time, which no other start shares.
+  // (Set on first use, not by a static's initialiser, whose guard would bring in 40 KB.)
   static std::uint64_t startTime = 0;
   static std::uint32_t count = 0;
-  FILETIME created, unused;
-  if (startTime == 0 && GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused)) {
-    startTime = std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+  if (startTime == 0) startTime = StartTimeOf(GetCurrentProcess());
+  copy = JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
+  std::wstring from = SystemPath(source), to = SystemPath(copy);
+  FileResult copied =
+      Persist(source, copy, [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
+  if (copied != FileResult::kDone) {
+    // A partial copy would hold room that the game may need.
+    DWORD error = GetLastError();
+    RemoveFileWhenFree(copy);
+    SetLastError(error);
   }
-  return JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
+  return copied;
 }
 
 void RemoveScratchLeftovers(const Path& folder) {
@@ -172,10 +187,8 @@ void RemoveScratchLeftovers(const Path& folder) {
     // creation time tells a start that has ended from one that got its process number.
     UniqueProcessHandle process(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
-    FILETIME created, unused;
     bool runs = process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
-                GetProcessTimes(process.get(), &created, &unused, &unused, &unused) &&
-                (std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime) == startTime;
+                StartTimeOf(process.get()) == startTime;
     if (!runs) RemoveFile(JoinPath(folder, entry.cFileName));
   }
 }

@@ -87,10 +87,11 @@ struct FileBytes {
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit = SIZE_MAX,
                         bool (*enough)(std::string_view bytes, std::size_t lastBlock) = nullptr);
 
-// A path in `folder` for a copy in progress, this start's own. A copy is made there, on the
-// volume of its target, and renamed into place only when whole, so that no name ever holds
-// part of a file.
-Path ScratchPathIn(const Path& folder);
+// Copies `source` into `folder`, on the volume of its target, under a name of this start's
+// own, which `copy` receives, waiting out a file held for a moment. The copy is renamed
+// into place only once whole, so that no name ever holds part of a file; one that fails is
+// removed at once, and the system's error for it is kept.
+FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy);
 
 // Removes the copies in progress in `folder` that starts which no longer run left behind.
 void RemoveScratchLeftovers(const Path& folder);

@@ -19,6 +19,9 @@ inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
   return joined;
 }
 
+// The folder that holds `path`.
+inline Path FolderOf(std::wstring_view path) { return Path(path.substr(0, path.rfind(L'\\'))); }
+
 // `name` with its ASCII letters in lower case, as names are compared where only ASCII
 // letters matter.
 inline std::wstring LowerCaseName(std::wstring_view name) {

@@ -25,12 +25,14 @@ constexpr wchar_t kFillFolder[] = L".quillmere-filling";
 bool MarkFill(const Path& fill) {
   std::wstring system = SystemPath(fill);
   DWORD attributes = GetFileAttributesW(system.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // Nothing there yet.
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     // Wine cannot remove a link this way: it stays, never entered.
     if (!RemoveDirectoryW(system.c_str())) return false;
-  } else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     RemoveFile(fill);
-  } else if (attributes != INVALID_FILE_ATTRIBUTES) {
+  } else {
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(fill, L"*")).c_str(), &entry));
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {

@@ -45,17 +45,10 @@ bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path
   std::wstring to = SystemPath(target);
   // A file there is the player's and stays; a folder there takes the name for good.
   if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  Path partial = ScratchPathIn(scratch);
-  std::wstring from = SystemPath(source), copy = SystemPath(partial);
-  FileResult copied =
-      Persist(source, partial, [&] { return CopyFileW(from.c_str(), copy.c_str(), TRUE); });
-  DWORD error = GetLastError();
-  if (copied != FileResult::kDone) {
-    // A partial copy would hold room that the game may need.
-    RemoveFileWhenFree(partial);
-    return copied == FileResult::kFailed && Settled(error);
-  }
-  if (MoveFileExW(copy.c_str(), to.c_str(), 0)) return true;
+  Path partial;
+  FileResult copied = CopyToScratch(source, scratch, partial);
+  if (copied != FileResult::kDone) return copied == FileResult::kFailed && Settled(GetLastError());
+  if (MoveFileExW(SystemPath(partial).c_str(), to.c_str(), 0)) return true;
   // A scanner looking at the fresh copy: the others go on meanwhile.
   if (FailedOnFileInUse(partial, target)) {
     held.push_back({partial, target});

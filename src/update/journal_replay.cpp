@@ -13,15 +13,13 @@ namespace {
 // beside the target and renamed over it, and only then does the staged file go. A move
 // that copied straight onto the target would leave it cut short on a full disk.
 FileResult CopyFromAnotherVolume(const Path& source, const Path& target) {
-  Path folder = target.substr(0, target.rfind(L'\\'));
+  Path folder = FolderOf(target), copy;
   RemoveScratchLeftovers(folder);
-  Path scratch = ScratchPathIn(folder);
-  std::wstring from = SystemPath(source), to = SystemPath(scratch);
-  FileResult result =
-      Persist(source, scratch, [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
-  if (result == FileResult::kDone) result = MovePath(scratch, target, MOVEFILE_REPLACE_EXISTING);
+  FileResult result = CopyToScratch(source, folder, copy);
+  if (result != FileResult::kDone) return result;
+  result = MovePath(copy, target, MOVEFILE_REPLACE_EXISTING);
   DWORD error = GetLastError();
-  RemoveFileWhenFree(result == FileResult::kDone ? source : scratch);
+  RemoveFileWhenFree(result == FileResult::kDone ? source : copy);
   SetLastError(error);
   return result;
 }
@@ -44,7 +42,7 @@ FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
     CreateFolder(folder);
     if (IsFile(folder)) return FileResult::kDone;
   }
-  if (!IsDirectory(target.substr(0, target.rfind(L'\\')))) return FileResult::kFailed;
+  if (!IsDirectory(FolderOf(target))) return FileResult::kFailed;
   // Read-only files are moved like any other: a target is replaced, and a staged file on
   // another volume is deleted once copied.
   SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -61,7 +61,7 @@ bool RenameOver(const Path& from, const Path& to) {
 // ordinary start pays one query. (A pattern that would find them all finds the stub too.)
 void RemoveStubLeftovers(const Path& stub) {
   if (!Exists(stub + L".old")) return;
-  Path folder = stub.substr(0, stub.rfind(L'\\'));
+  Path folder = FolderOf(stub);
   std::wstring_view name = std::wstring_view(stub).substr(folder.size() + 1);
   WIN32_FIND_DATAW entry;
   UniqueFind find(FindFirstFileW(SystemPath(stub + L".*").c_str(), &entry));
