@@ -176,9 +176,13 @@ def end_strays():
             print(f"ended processes left under {mark}")
 
 
-def wine(command, output=subprocess.DEVNULL):
+def wine(command, output=subprocess.DEVNULL, env=None):
     return subprocess.Popen(
-        [WINE] + command, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.DEVNULL
+        [WINE] + command,
+        stdin=subprocess.DEVNULL,
+        stdout=output,
+        stderr=subprocess.DEVNULL,
+        env=env,
     )
 
 
@@ -186,7 +190,7 @@ def wine(command, output=subprocess.DEVNULL):
 # 0, and tells what happened: "exit" [ms, each stub's exit code], "box" [[caption, text,
 # 1 for an icon], ...], "args" (the stub's own), and "probe" [[path, command
 # line, folder, argument, ...], ...] for each program started, in order.
-def run(hold="-", kill=0, gap="-"):
+def run(hold="-", kill=0, gap="-", faults=None, log=None):
     shutil.rmtree(PROBE_OUT, ignore_errors=True)
     os.mkdir(PROBE_OUT)
     if hold != "-":
@@ -201,8 +205,14 @@ def run(hold="-", kill=0, gap="-"):
         helper.stdout.close()
     stub = windows(os.path.join(ROOT, EXE))
     report = os.path.join(WORK, "report")
+    # Windows' own answers to the stub's calls (tests/inject/faults.cpp).
+    env = dict(os.environ)
+    if faults is not None:
+        env.update(QUILLMERE_FAULTS_DLL=windows(FAULTS_DLL), QUILLMERE_FAULTS=faults)
+    if log:
+        env.update(QUILLMERE_FAULTS_LOG=windows(log))
     with open(report, "wb") as output:
-        wine([PROBE_EXE, "--run", hold, str(kill), gap, stub, ARGS], output).wait()
+        wine([PROBE_EXE, "--run", hold, str(kill), gap, stub, ARGS], output, env).wait()
     for helper in helpers:
         helper.kill()
         helper.wait()
@@ -260,7 +270,7 @@ def expect(start, seen, when):
 def starts():
     lay_out()
     want = apply(snapshot(), get(FIRST, "after"))
-    seen = run(hold=get(FIRST, "hold", "-"))
+    seen = run(hold=get(FIRST, "hold", "-"), faults=dict(FIRST).get("faults"))
     expect(FIRST, seen, "first start")
     # The probe's copy in progress must outlive the start, as the probe ran all through it.
     for name in seen.get("copy", []):
@@ -322,6 +332,7 @@ FIRST, SECOND = read_scenario(sys.argv[1], sys.argv[2])
 STUB = read(sys.argv[3])
 PROBE_EXE = sys.argv[4]
 PROBE = read(PROBE_EXE)
+FAULTS_DLL = os.path.join(os.path.dirname(PROBE_EXE), "faults.dll")
 WINE = sys.argv[5]
 # The contents that a tree's files may name with "@".
 KINDS = {

@@ -211,7 +211,9 @@ Path GetExecutablePath() {
       continue;
     }
     buffer.resize(length);
-    return buffer;
+    // A stub started by its extended path learns it in that form; the folder and every
+    // path handed on are the same as for the classic form.
+    return ClassicPath(buffer);
   }
 }
 

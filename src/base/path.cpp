@@ -15,8 +15,13 @@ std::wstring ExtendedLengthPath(std::wstring_view fullPath) {
 }
 
 std::wstring ClassicPath(std::wstring_view path) {
-  if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + std::wstring(path.substr(8));
-  if (path.starts_with(L"\\\\?\\")) return std::wstring(path.substr(4));
+  // "\\.\" names files as "\\?\" does, only without leaving normalisation out.
+  for (std::wstring_view prefix : {L"\\\\?\\", L"\\\\.\\"}) {
+    if (!path.starts_with(prefix)) continue;
+    std::wstring_view rest = path.substr(prefix.size());
+    if (rest.starts_with(L"UNC\\")) return L"\\\\" + std::wstring(rest.substr(4));
+    if (rest.size() >= 2 && rest[1] == L':') return std::wstring(rest);
+  }
   return std::wstring(path);
 }
 

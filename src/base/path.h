@@ -48,8 +48,9 @@ Path StubPathOf(std::wstring_view executablePath);
 // ("\\?\...", "\\.\...") come back unchanged.
 std::wstring ExtendedLengthPath(std::wstring_view fullPath);
 
-// The classic form of a path that may be in its extended-length form: "\\?\C:\..." becomes
-// "C:\..." and "\\?\UNC\server\..." becomes "\\server\...".
+// The classic form of a path that may be in its extended-length form: "\\?\C:\..." (or
+// "\\.\C:\...") becomes "C:\..." and "\\?\UNC\server\..." becomes "\\server\...". Other
+// paths, volume names among them, come back unchanged.
 std::wstring ClassicPath(std::wstring_view path);
 
 }  // namespace quillmere
