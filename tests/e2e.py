@@ -194,7 +194,8 @@ def run(hold="-", kill=0, gap="-", faults=None, log=None):
     shutil.rmtree(PROBE_OUT, ignore_errors=True)
     os.mkdir(PROBE_OUT)
     if hold != "-":
-        hold = windows(os.path.join(ROOT, hold))
+        shared = hold[:1] == "="
+        hold = "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
     helpers = []
     if " scanned" in get(FIRST, "=="):
         helpers.append(wine([PROBE_EXE, "--scan", windows(ROOT)], subprocess.PIPE))
@@ -323,6 +324,82 @@ def crashes():
     print(f"{kills} kills over {span} ms")
 
 
+# The faults that the sweep tries at each call: a file in use; errors that pass (a full
+# disk, a cloud file's provider not running, a share gone); refusals that last (access
+# denied to the probe too, an antivirus block); a name the volume can never hold.
+SWEEP_KINDS = ["32", "112", "362", "64", "5!", "225!", "123!"]
+
+
+# Whether a start reached the launcher once or showed one of the messages instead.
+def reached(seen, when):
+    did = f"exit codes {seen['exit'][1:]}, messages {seen['box']}, {len(seen['probe'])} starts"
+    texts = [box[1] for box in seen["box"]]
+    shown = len(texts) == 1 and any(texts[0].startswith(text) for text in MESSAGES)
+    check(
+        (shown and not seen["probe"]) or (not texts and len(seen["probe"]) == 1), f"{when}: {did}"
+    )
+    check(seen["exit"][1] in ["0", "1", "7"], f"{when}: {did}")
+
+
+# Every file under a final name is whole, old or new, none is lost, and the stub's name
+# holds a stub. Names of copies in progress may hold
+# anything until the start after.
+def whole(before, want, when, final):
+    got = snapshot()
+    contents = list(got.values())
+    for path, data in got.items():
+        name = path.rstrip("/").rsplit("/", 1)[-1]
+        scratch = name.startswith(".quillmere-") or re.match(re.escape(EXE) + r"\.", path)
+        if scratch and not final:
+            continue
+        check(data in [before.get(path), want.get(path)], f"{when}: {path} is cut or foreign")
+    moved = list(want.values())
+    for path, data in before.items():
+        # A file kept stays where it was; one moved stands somewhere; the journal goes.
+        if path in want:
+            check(path in got, f"{when}: {path} is lost")
+        elif data in moved:
+            check(data in contents, f"{when}: {path} is lost")
+    check(got.get(EXE) in [STUB, want[EXE]], f"{when}: no working stub")
+
+
+# Fails each call of an uninterrupted start in turn, once with each kind of fault, then
+# starts the stub without faults: no file may be cut or lost, and the second start must
+# finish what a fault that passes left undone. CI tries the first call of each call site;
+# QUILLMERE_SWEEP=all tries every call.
+def sweep():
+    lay_out()
+    before = snapshot()
+    want = apply(apply(before, get(FIRST, "after")), get(SECOND, "after"))
+    log = os.path.join(WORK, "calls")
+    run(faults="", log=log)
+    counted = {}
+    sites = set()
+    rules = []
+    for process, function, site, *paths in [line.split("\t") for line in open(log)]:
+        # A new stub that cannot give its sign is one that does not run, by design.
+        if (process, function) == ("n", "OpenEventW"):
+            continue
+        number = counted.get((process, function), 0)
+        counted[(process, function)] = number + 1
+        if (function, site) in sites and os.environ.get("QUILLMERE_SWEEP") != "all":
+            continue
+        sites.add((function, site))
+        rules += [f"{process}|{function}||{kind}|{number}|1" for kind in SWEEP_KINDS]
+    for rule in rules:
+        lay_out()
+        reached(run(faults=rule), rule)
+        whole(before, want, f"{rule}, first start", False)
+        second = run()
+        reached(second, f"{rule}, second start")
+        check(second["box"] == [], f"{rule}, second start: a message")
+        if "!" in rule:
+            whole(before, want, f"{rule}, second start", True)
+        else:
+            compare(want, f"{rule}, second start")
+    print(f"{len(rules)} faults at {len(sites)} call sites, {len(failures)} promises broken")
+
+
 # Ends the test before ctest would, so that the clean-up runs.
 def out_of_time(signum, frame):
     raise TimeoutError("out of time")
@@ -362,10 +439,12 @@ os.environ.update(QUILLMERE_PROBE_OUT=windows(PROBE_OUT), QUILLMERE_PROBE_EXIT=p
 if get(FIRST, "running"):
     os.environ["QUILLMERE_RUNNING_COPY"] = windows(os.path.join(ROOT, get(FIRST, "running")))
 signal.signal(signal.SIGALRM, out_of_time)
-signal.alarm(840 if sys.argv[6:] == ["crash"] else 270)
+signal.alarm(270 if sys.argv[6:] == [] else 840)
 try:
     if sys.argv[6:] == ["crash"]:
         crashes()
+    elif sys.argv[6:] == ["sweep"]:
+        sweep()
     else:
         starts()
 finally:

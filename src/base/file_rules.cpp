@@ -1,6 +1,7 @@
 #include "base/file_rules.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "base/path.h"
 
@@ -28,14 +29,40 @@ bool ReadHex(std::wstring_view& text, std::uint64_t& value) {
 }  // namespace
 
 Failure ClassifyFailure(std::uint32_t error) {
-  constexpr std::uint32_t kAccessDenied = 5, kInvalidName = 123, kBadPathName = 161,
-                          kNameTooLong = 206, kDirectoryName = 267;
-  if (error == kAccessDenied) return Failure::kRefused;
-  if (error == kInvalidName || error == kBadPathName || error == kNameTooLong ||
-      error == kDirectoryName) {
+  constexpr std::uint32_t kLasting[] = {
+      5,     // access denied
+      19,    // write-protected
+      223,   // too large for the volume
+      225,   // an antivirus found a threat
+      226,   // an antivirus blocks the file as unwanted
+      665,   // a limit of the file system
+      1392,  // a corrupt file or folder
+      1393,  // a corrupt disk
+      1920,  // a link whose driver is gone
+  };
+  constexpr std::uint32_t kNeverPossible[] = {
+      123,  // invalid name
+      161,  // bad path name
+      206,  // name too long
+      267,  // a folder name that is invalid
+  };
+  if (std::find(std::begin(kLasting), std::end(kLasting), error) != std::end(kLasting)) {
+    return Failure::kRefused;
+  }
+  if (std::find(std::begin(kNeverPossible), std::end(kNeverPossible), error) !=
+      std::end(kNeverPossible)) {
     return Failure::kNever;
   }
   return Failure::kPasses;
+}
+
+bool IsFileInUse(std::uint32_t error, std::uint32_t probe) {
+  constexpr std::uint32_t kAccessDenied = 5, kSharingViolation = 32, kLockViolation = 33,
+                          kUserMappedFile = 1224;
+  if (error == kSharingViolation || error == kLockViolation || error == kUserMappedFile) {
+    return true;
+  }
+  return error == kAccessDenied && (probe == 0 || probe == kSharingViolation);
 }
 
 bool IsOneFile(const FileIdentity& a, const FileIdentity& b) {

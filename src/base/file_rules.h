@@ -11,8 +11,10 @@ namespace quillmere {
 // What a file operation's failure says of a later try.
 enum class Failure {
   kPasses,   // it may succeed later: a disk full now, a share or a cloud file offline
-  kRefused,  // access denied with no file in use: refused for good, though the player may
-             // change that (access rights, Controlled Folder Access)
+  kRefused,  // it lasts, though the player may mend it: access denied with no file in use
+             // (access rights, Controlled Folder Access), a write-protected disk, a file too
+             // large for the volume or past a limit of its file system, a link whose driver
+             // is gone, a corrupt file or folder, an antivirus block
   kNever,    // a name that the volume can never hold: no try can succeed
 };
 
@@ -20,6 +22,18 @@ enum class Failure {
 // to tell (it passes too). A file where a folder must be shows only as a missing folder, so
 // the caller looks for it.
 Failure ClassifyFailure(std::uint32_t error);
+
+// What opening a file for writing and deletion, with all sharing, answered: 0 when it opened,
+// else its error; kNotProbed where no file was asked about.
+inline constexpr std::uint32_t kNotProbed = 0xFFFFFFFF;
+
+// Whether a call that failed with `error` met a file that a program holds, as Windows treats
+// it: a sharing or lock violation, a file mapped into a program, or access denied on
+// replacing or deleting a file that a program holds (its image, or a file open with every
+// sharing allowed), which `probe`, made on that file, tells from a refusal: a file that the
+// probe can open, or that it finds held, is in use; one that refuses the probe as well is
+// refused.
+bool IsFileInUse(std::uint32_t error, std::uint32_t probe);
 
 // What the system answers about one file: its volume and 128-bit id, and its volume serial
 // and 64-bit index, each when the question was answered.

@@ -85,21 +85,20 @@ bool IsSameFile(const Path& a, const Path& b) {
   return IsOneFile(identities[0], identities[1]);
 }
 
-bool FailedOnFileInUse(const Path& a, const Path& b) {
+bool FailedOnFileInUse(const Path& replaced) {
   DWORD error = GetLastError();
-  bool inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-  // Access denied means a file in use only where a program holds one: the same
-  // answer as for a lasting refusal (access rights, Controlled Folder Access, an
-  // immutable file), which opening for writing and deletion tells apart.
-  for (const Path* path : {&a, &b}) {
-    if (error != ERROR_ACCESS_DENIED || inUse || path->empty()) continue;
-    UniqueFile probe(CreateFileW(SystemPath(*path).c_str(), GENERIC_WRITE | DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    inUse = !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+  DWORD probe = kNotProbed;
+  // Access denied is also what a lasting refusal answers (access rights, Controlled Folder
+  // Access, an immutable file), which opening the file for writing and deletion, with all
+  // sharing allowed, tells apart. A folder is not opened so, and refuses the probe.
+  if (error == ERROR_ACCESS_DENIED && !replaced.empty()) {
+    UniqueFile file(CreateFileW(SystemPath(replaced).c_str(), GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    probe = file ? 0 : GetLastError();
   }
   SetLastError(error);
-  return inUse;
+  return IsFileInUse(error, probe);
 }
 
 bool PauseBeforeRetry(std::uint32_t& pause) {
@@ -114,19 +113,19 @@ bool PauseBeforeRetry(std::uint32_t& pause) {
 
 FileResult MovePath(const Path& from, const Path& to, std::uint32_t flags) {
   std::wstring source = SystemPath(from), target = SystemPath(to);
-  return Persist(from, to, [&] { return MoveFileExW(source.c_str(), target.c_str(), flags); });
+  return Persist(to, [&] { return MoveFileExW(source.c_str(), target.c_str(), flags); });
 }
 
 void RemoveFileWhenFree(const Path& path) {
   std::wstring system = SystemPath(path);
   if (!SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL)) return;
-  Persist(path, Path(), [&] { return DeleteFileW(system.c_str()); });
+  Persist(path, [&] { return DeleteFileW(system.c_str()); });
 }
 
 UniqueFile OpenForReading(const Path& path) {
   std::wstring system = SystemPath(path);
   UniqueFile file;
-  Persist(path, Path(), [&] {
+  Persist(Path(), [&] {
     file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
@@ -164,8 +163,7 @@ FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy) {
   if (startTime == 0) startTime = StartTimeOf(GetCurrentProcess());
   copy = JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
   std::wstring from = SystemPath(source), to = SystemPath(copy);
-  FileResult copied =
-      Persist(source, copy, [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
+  FileResult copied = Persist(Path(), [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
   if (copied != FileResult::kDone) {
     // A partial copy would hold room that the game may need.
     DWORD error = GetLastError();

@@ -32,12 +32,11 @@ void RemoveFile(const Path& path);
 // Whether both paths lead to one file (one may be the running executable).
 bool IsSameFile(const Path& a, const Path& b);
 
-// Whether the call that just failed on `a` (or `b`) met a file that a program holds,
-// as Windows reports it: a sharing or lock violation, or access denied where opening
-// the file for writing and deletion, with all sharing allowed, meets one (a running
-// program's image, a target held open). Any other failure may last. GetLastError()
-// still gives the call's error afterwards.
-bool FailedOnFileInUse(const Path& a, const Path& b = Path());
+// Whether the call that just failed met a file that a program holds (IsFileInUse).
+// `replaced` is the file that the call replaces or deletes, if any: access denied means
+// in use there only where that file can be opened for writing and deletion, or is held.
+// Any other failure may last. GetLastError() still gives the call's error afterwards.
+bool FailedOnFileInUse(const Path& replaced = Path());
 
 // Pauses before another try, a little longer each time (`pause` holds the last one,
 // 0 before the first), while the start's two seconds for waiting out held files last:
@@ -51,13 +50,13 @@ enum class FileResult {
   kFailed,  // for any other reason; GetLastError() tells which
 };
 
-// Calls `attempt` until it succeeds, fails for another reason than a file in use
-// (`a` or `b`), or the start's time for waiting is spent.
+// Calls `attempt` until it succeeds, fails for another reason than a file in use (the file
+// it replaces or deletes being `replaced`), or the start's time for waiting is spent.
 template <typename Attempt>
-FileResult Persist(const Path& a, const Path& b, Attempt attempt) {
+FileResult Persist(const Path& replaced, Attempt attempt) {
   for (std::uint32_t pause = 0;;) {
     if (attempt()) return FileResult::kDone;
-    if (!FailedOnFileInUse(a, b)) return FileResult::kFailed;
+    if (!FailedOnFileInUse(replaced)) return FileResult::kFailed;
     if (!PauseBeforeRetry(pause)) return FileResult::kInUse;
   }
 }

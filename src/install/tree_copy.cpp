@@ -50,7 +50,7 @@ bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path
   if (copied != FileResult::kDone) return copied == FileResult::kFailed && Settled(GetLastError());
   if (MoveFileExW(SystemPath(partial).c_str(), to.c_str(), 0)) return true;
   // A scanner looking at the fresh copy: the others go on meanwhile.
-  if (FailedOnFileInUse(partial, target)) {
+  if (FailedOnFileInUse()) {
     held.push_back({partial, target});
     return true;
   }

@@ -52,7 +52,7 @@ bool StartProcess(const wchar_t* application, std::wstring commandLine,
       break;
     }
     if (GetLastError() == ERROR_INTERNAL_ERROR && attempt < kStartAttempts) continue;
-    if (!FailedOnFileInUse(application ? application : L"") || !PauseBeforeRetry(pause)) {
+    if (!FailedOnFileInUse() || !PauseBeforeRetry(pause)) {
       return false;
     }
   }

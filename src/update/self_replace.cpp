@@ -52,7 +52,7 @@ bool RenameOver(const Path& from, const Path& to) {
   auto rename = [&] {
     return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
   };
-  return Persist(to, Path(), rename) == FileResult::kDone;
+  return Persist(to, rename) == FileResult::kDone;
 }
 
 // Removes what earlier replacements left beside the stub: stubs set aside, and new stubs
@@ -132,7 +132,7 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, Prove
   Path fresh = stub + L".new";
   RemoveFile(fresh);
   std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
-  if (Persist(candidate, fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
+  if (Persist(fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
       FileResult::kDone) {
     return false;
   }

@@ -111,8 +111,16 @@ inline std::string Decide(std::string_view input) {
     return left ? "yes" : "no";
   }
   if (reader == 'e') {
+    // "ERROR" or "ERROR/PROBE", the probe's answer on the file that the call replaced.
     constexpr const char* kFailures[] = {"passes", "refused", "never"};
-    auto error = static_cast<std::uint32_t>(std::strtoul(std::string(input).c_str(), nullptr, 10));
+    std::string text(input);
+    std::size_t slash = std::min(text.find('/'), text.size());
+    auto error = static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+    std::uint32_t probe = kNotProbed;
+    if (slash < text.size()) {
+      probe = static_cast<std::uint32_t>(std::strtoul(text.c_str() + slash + 1, nullptr, 10));
+    }
+    if (IsFileInUse(error, probe)) return "in-use";
     return kFailures[static_cast<int>(ClassifyFailure(error))];
   }
   if (reader == 'o') {

@@ -2,8 +2,8 @@
 //
 //   probe --run HOLD KILL GAP STUB ARGUMENTS
 //     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
-//     file HOLD open without sharing meanwhile (unless "-"; after "*", for that many ms
-//     only), reads and closes the message
+//     file HOLD open without sharing meanwhile (unless "-"; with every sharing after "=";
+//     after "*", for that many ms only), reads and closes the message
 //     boxes of the job's processes, and waits until the job is empty, or ends it after
 //     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
 //     separated by U+001F: "exit", the milliseconds until the job was empty and each
@@ -145,9 +145,12 @@ int Run(wchar_t** argv) {
   GetDesktopWindow();
   std::wstring held = argv[2];
   std::size_t star = held.find(L'*');
+  // "=" first: held with every sharing allowed, as several language runtimes open files.
+  DWORD sharing = held.starts_with(L'=') ? 7 : 0;
   if (held != L"-") {
-    HANDLE file = CreateFileW(held.substr(0, star).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    std::wstring name = held.substr(sharing ? 1 : 0, star - (sharing ? 1 : 0));
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     holdMs = star == std::wstring::npos ? INFINITE : _wtoi(held.c_str() + star + 1);
     CloseHandle(CreateThread(nullptr, 0, Release, file, 0, nullptr));
   }

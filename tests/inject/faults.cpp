@@ -4,7 +4,7 @@
 // fails chosen calls with chosen errors; a new stub that the stub starts suspended gets it
 // too. Nothing of it is in the stub.
 //
-//   QUILLMERE_FAULTS      rules separated by ";", each PROCESS|FUNCTION|PATH|ERROR|AFTER|TIMES:
+//   QUILLMERE_FAULTS      rules separated by "&", each PROCESS|FUNCTION|PATH|ERROR|AFTER|TIMES:
 //                         PROCESS "s" the stub, "n" a new stub still named <stub>.new, "*"
 //                         either; FUNCTION a call's name, "*" any; PATH a part of a path that
 //                         the call names, empty for any call. Of the calls that match, the
@@ -12,8 +12,8 @@
 //                         "ERROR!" is a refusal that lasts: every later call that names the
 //                         same file fails so too. "~MS" delays the call instead; "extended"
 //                         makes GetModuleFileNameW answer with the extended-length form.
-//   QUILLMERE_FAULTS_LOG  a file that gets a line for each call: PROCESS, FUNCTION, the offset
-//                         in the exe at which the call returns, and the paths, tab-separated.
+//   QUILLMERE_FAULTS_LOG  a file that gets a line for each call: PROCESS, FUNCTION, where in
+//                         the exe it comes from (Site) and the paths, tab-separated.
 #include <windows.h>
 
 #include <cstdio>
@@ -61,12 +61,33 @@ std::string Utf8(const wchar_t* text) {
   return bytes;
 }
 
-void Log(const char* function, void* site, const wchar_t* path, const wchar_t* other) {
-  if (journal == INVALID_HANDLE_VALUE) return;
-  char offset[32];
+// Where in the exe a call comes from: the return addresses of the three innermost frames
+// that lie in the exe, as offsets from its start, so that one helper's call made on behalf
+// of different callers counts as different sites.
+std::string Site() {
   auto base = reinterpret_cast<char*>(GetModuleHandleW(nullptr));
-  std::snprintf(offset, sizeof offset, "%llx", static_cast<char*>(site) - base);
-  std::string line = std::string(1, process) + "\t" + function + "\t" + offset;
+  auto headers = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  char* end = base + headers->OptionalHeader.SizeOfImage;
+  void* frames[32];
+  USHORT count = RtlCaptureStackBackTrace(0, 32, frames, nullptr);
+  std::string site;
+  int kept = 0;
+  for (USHORT i = 0; i < count && kept < 3; ++i) {
+    char* at = static_cast<char*>(frames[i]);
+    if (at < base || at >= end) continue;
+    char offset[24];
+    std::snprintf(offset, sizeof offset, kept == 0 ? "%llx" : ":%llx",
+                  static_cast<unsigned long long>(at - base));
+    site += offset;
+    kept += 1;
+  }
+  return site;
+}
+
+void Log(const char* function, const wchar_t* path, const wchar_t* other) {
+  if (journal == INVALID_HANDLE_VALUE) return;
+  std::string line = std::string(1, process) + "\t" + function + "\t" + Site();
   if (path) line += "\t" + Utf8(path);
   if (other) line += "\t" + Utf8(other);
   line += "\n";
@@ -88,8 +109,8 @@ void Refuse(const wchar_t* path, DWORD error) {
 }
 
 // The error with which this call fails, 0 when it goes through.
-DWORD Fault(const char* function, void* site, const wchar_t* path, const wchar_t* other) {
-  Log(function, site, path, other);
+DWORD Fault(const char* function, const wchar_t* path, const wchar_t* other) {
+  Log(function, path, other);
   DWORD error = 0;
   for (const Refusal& refusal : refusals) {
     if (Same(path, refusal.path) || Same(other, refusal.path)) error = refusal.error;
@@ -115,100 +136,98 @@ DWORD Fault(const char* function, void* site, const wchar_t* path, const wchar_t
   return error;
 }
 
-bool Fails(const char* function, void* site, const wchar_t* path, const wchar_t* other = nullptr) {
-  DWORD error = Fault(function, site, path, other);
+bool Fails(const char* function, const wchar_t* path, const wchar_t* other = nullptr) {
+  DWORD error = Fault(function, path, other);
   if (error == 0) return false;
   SetLastError(error);
   return true;
 }
 
-#define SITE __builtin_return_address(0)
-
 HANDLE WINAPI OnCreateFileW(const wchar_t* path, DWORD access, DWORD share,
                             SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                             HANDLE model) {
-  if (Fails("CreateFileW", SITE, path)) return INVALID_HANDLE_VALUE;
+  if (Fails("CreateFileW", path)) return INVALID_HANDLE_VALUE;
   return CreateFileW(path, access, share, security, disposition, flags, model);
 }
 
 BOOL WINAPI OnCopyFileW(const wchar_t* from, const wchar_t* to, BOOL failIfExists) {
-  if (Fails("CopyFileW", SITE, from, to)) return FALSE;
+  if (Fails("CopyFileW", from, to)) return FALSE;
   return CopyFileW(from, to, failIfExists);
 }
 
 BOOL WINAPI OnMoveFileExW(const wchar_t* from, const wchar_t* to, DWORD flags) {
-  if (Fails("MoveFileExW", SITE, from, to)) return FALSE;
+  if (Fails("MoveFileExW", from, to)) return FALSE;
   return MoveFileExW(from, to, flags);
 }
 
 BOOL WINAPI OnDeleteFileW(const wchar_t* path) {
-  if (Fails("DeleteFileW", SITE, path)) return FALSE;
+  if (Fails("DeleteFileW", path)) return FALSE;
   return DeleteFileW(path);
 }
 
 BOOL WINAPI OnCreateDirectoryW(const wchar_t* path, SECURITY_ATTRIBUTES* security) {
-  if (Fails("CreateDirectoryW", SITE, path)) return FALSE;
+  if (Fails("CreateDirectoryW", path)) return FALSE;
   return CreateDirectoryW(path, security);
 }
 
 BOOL WINAPI OnRemoveDirectoryW(const wchar_t* path) {
-  if (Fails("RemoveDirectoryW", SITE, path)) return FALSE;
+  if (Fails("RemoveDirectoryW", path)) return FALSE;
   return RemoveDirectoryW(path);
 }
 
 DWORD WINAPI OnGetFileAttributesW(const wchar_t* path) {
-  if (Fails("GetFileAttributesW", SITE, path)) return INVALID_FILE_ATTRIBUTES;
+  if (Fails("GetFileAttributesW", path)) return INVALID_FILE_ATTRIBUTES;
   return GetFileAttributesW(path);
 }
 
 BOOL WINAPI OnSetFileAttributesW(const wchar_t* path, DWORD attributes) {
-  if (Fails("SetFileAttributesW", SITE, path)) return FALSE;
+  if (Fails("SetFileAttributesW", path)) return FALSE;
   return SetFileAttributesW(path, attributes);
 }
 
 HANDLE WINAPI OnFindFirstFileW(const wchar_t* pattern, WIN32_FIND_DATAW* entry) {
-  if (Fails("FindFirstFileW", SITE, pattern)) return INVALID_HANDLE_VALUE;
+  if (Fails("FindFirstFileW", pattern)) return INVALID_HANDLE_VALUE;
   return FindFirstFileW(pattern, entry);
 }
 
 BOOL WINAPI OnFindNextFileW(HANDLE find, WIN32_FIND_DATAW* entry) {
-  if (Fails("FindNextFileW", SITE, nullptr)) return FALSE;
+  if (Fails("FindNextFileW", nullptr)) return FALSE;
   return FindNextFileW(find, entry);
 }
 
 BOOL WINAPI OnReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* at) {
-  if (Fails("ReadFile", SITE, nullptr)) return FALSE;
+  if (Fails("ReadFile", nullptr)) return FALSE;
   return ReadFile(file, buffer, size, read, at);
 }
 
 BOOL WINAPI OnGetFileSizeEx(HANDLE file, LARGE_INTEGER* size) {
-  if (Fails("GetFileSizeEx", SITE, nullptr)) return FALSE;
+  if (Fails("GetFileSizeEx", nullptr)) return FALSE;
   return GetFileSizeEx(file, size);
 }
 
 BOOL WINAPI OnSetFilePointerEx(HANDLE file, LARGE_INTEGER to, LARGE_INTEGER* at, DWORD from) {
-  if (Fails("SetFilePointerEx", SITE, nullptr)) return FALSE;
+  if (Fails("SetFilePointerEx", nullptr)) return FALSE;
   return SetFilePointerEx(file, to, at, from);
 }
 
 BOOL WINAPI OnGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  if (Fails("GetFileInformationByHandle", SITE, nullptr)) return FALSE;
+  if (Fails("GetFileInformationByHandle", nullptr)) return FALSE;
   return GetFileInformationByHandle(file, info);
 }
 
 BOOL WINAPI OnGetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* info,
                                            DWORD size) {
-  if (Fails("GetFileInformationByHandleEx", SITE, nullptr)) return FALSE;
+  if (Fails("GetFileInformationByHandleEx", nullptr)) return FALSE;
   return GetFileInformationByHandleEx(file, kind, info, size);
 }
 
 DWORD WINAPI OnGetFullPathNameW(const wchar_t* path, DWORD size, wchar_t* full, wchar_t** name) {
-  if (Fails("GetFullPathNameW", SITE, path)) return 0;
+  if (Fails("GetFullPathNameW", path)) return 0;
   return GetFullPathNameW(path, size, full, name);
 }
 
 DWORD WINAPI OnGetShortPathNameW(const wchar_t* path, wchar_t* shortPath, DWORD size) {
-  if (Fails("GetShortPathNameW", SITE, path)) return 0;
+  if (Fails("GetShortPathNameW", path)) return 0;
   return GetShortPathNameW(path, shortPath, size);
 }
 
@@ -217,7 +236,7 @@ BOOL WINAPI OnCreateProcessW(const wchar_t* application, wchar_t* line,
                              SECURITY_ATTRIBUTES* threadSecurity, BOOL inherit, DWORD flags,
                              void* environment, const wchar_t* folder, STARTUPINFOW* startup,
                              PROCESS_INFORMATION* started) {
-  if (Fails("CreateProcessW", SITE, application)) return FALSE;
+  if (Fails("CreateProcessW", application)) return FALSE;
   if (!CreateProcessW(application, line, processSecurity, threadSecurity, inherit, flags,
                       environment, folder, startup, started)) {
     return FALSE;
@@ -228,39 +247,39 @@ BOOL WINAPI OnCreateProcessW(const wchar_t* application, wchar_t* line,
 }
 
 DWORD WINAPI OnResumeThread(HANDLE thread) {
-  if (Fails("ResumeThread", SITE, nullptr)) return static_cast<DWORD>(-1);
+  if (Fails("ResumeThread", nullptr)) return static_cast<DWORD>(-1);
   return ResumeThread(thread);
 }
 
 BOOL WINAPI OnTerminateProcess(HANDLE target, UINT code) {
-  if (Fails("TerminateProcess", SITE, nullptr)) return FALSE;
+  if (Fails("TerminateProcess", nullptr)) return FALSE;
   return TerminateProcess(target, code);
 }
 
 HANDLE WINAPI OnOpenProcess(DWORD access, BOOL inherit, DWORD id) {
-  if (Fails("OpenProcess", SITE, nullptr)) return nullptr;
+  if (Fails("OpenProcess", nullptr)) return nullptr;
   return OpenProcess(access, inherit, id);
 }
 
 BOOL WINAPI OnGetProcessTimes(HANDLE target, FILETIME* created, FILETIME* ended, FILETIME* kernel,
                               FILETIME* user) {
-  if (Fails("GetProcessTimes", SITE, nullptr)) return FALSE;
+  if (Fails("GetProcessTimes", nullptr)) return FALSE;
   return GetProcessTimes(target, created, ended, kernel, user);
 }
 
 HANDLE WINAPI OnCreateEventW(SECURITY_ATTRIBUTES* security, BOOL manual, BOOL set,
                              const wchar_t* name) {
-  if (Fails("CreateEventW", SITE, name)) return nullptr;
+  if (Fails("CreateEventW", name)) return nullptr;
   return CreateEventW(security, manual, set, name);
 }
 
 HANDLE WINAPI OnOpenEventW(DWORD access, BOOL inherit, const wchar_t* name) {
-  if (Fails("OpenEventW", SITE, name)) return nullptr;
+  if (Fails("OpenEventW", name)) return nullptr;
   return OpenEventW(access, inherit, name);
 }
 
 DWORD WINAPI OnGetModuleFileNameW(HMODULE module, wchar_t* path, DWORD size) {
-  DWORD fault = Fault("GetModuleFileNameW", SITE, nullptr, nullptr);
+  DWORD fault = Fault("GetModuleFileNameW", nullptr, nullptr);
   if (fault != 0 && fault != kExtended) {
     SetLastError(fault);
     return 0;
@@ -279,8 +298,6 @@ DWORD WINAPI OnGetModuleFileNameW(HMODULE module, wchar_t* path, DWORD size) {
   std::wmemcpy(path, answer, length + 1);
   return length;
 }
-
-#undef SITE
 
 struct Hook {
   const char* name;
@@ -360,7 +377,7 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
 }
 
 void ReadRules() {
-  for (const std::wstring& text : Split(Variable(L"QUILLMERE_FAULTS"), L';')) {
+  for (const std::wstring& text : Split(Variable(L"QUILLMERE_FAULTS"), L'&')) {
     std::vector<std::wstring> field = Split(text, L'|');
     if (field.size() != 6) continue;
     Rule rule = {};
