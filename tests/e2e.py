@@ -366,7 +366,7 @@ def whole(before, want, when, final):
 # Fails each call of an uninterrupted start in turn, once with each kind of fault, then
 # starts the stub without faults: no file may be cut or lost, and the second start must
 # finish what a fault that passes left undone. CI tries the first call of each call site;
-# QUILLMERE_SWEEP=all tries every call.
+# QUILLMERE_SWEEP=all tries every call, QUILLMERE_SWEEP=RULE one fault that it printed.
 def sweep():
     lay_out()
     before = snapshot()
@@ -386,6 +386,8 @@ def sweep():
             continue
         sites.add((function, site))
         rules += [f"{process}|{function}||{kind}|{number}|1" for kind in SWEEP_KINDS]
+    if os.environ.get("QUILLMERE_SWEEP", "all") != "all":
+        rules = [os.environ["QUILLMERE_SWEEP"]]
     for rule in rules:
         lay_out()
         reached(run(faults=rule), rule)

@@ -15,9 +15,6 @@ namespace {
 // tightest of the classic limits.
 constexpr std::size_t kLongestClassicPath = 247;
 
-// What is left of the start's time for waiting out files held for a moment.
-DWORD waitLeftMs = 2000;
-
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
 // When `process` was created, in 100 ns units; 0 when the system does not say.
@@ -44,15 +41,20 @@ std::wstring SystemPath(const Path& path) {
   return full.empty() ? path : ExtendedLengthPath(full);
 }
 
-bool IsFile(const Path& path) {
+PathKind KindOf(const Path& path) {
   DWORD attributes = AttributesOf(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::kFolder : PathKind::kFile;
+  }
+  DWORD error = GetLastError();
+  bool nothing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                 ClassifyFailure(error) == Failure::kNever;
+  return nothing ? PathKind::kNothing : PathKind::kUnknown;
 }
 
-bool IsDirectory(const Path& path) {
-  DWORD attributes = AttributesOf(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool IsFile(const Path& path) { return KindOf(path) == PathKind::kFile; }
+
+bool IsDirectory(const Path& path) { return KindOf(path) == PathKind::kFolder; }
 
 bool Exists(const Path& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -101,13 +103,18 @@ bool FailedOnFileInUse(const Path& replaced) {
   return IsFileInUse(error, probe);
 }
 
-bool PauseBeforeRetry(std::uint32_t& pause) {
-  if (waitLeftMs == 0) return false;
+std::uint32_t& StartWaitLeft() {
+  static std::uint32_t leftMs = 2000;
+  return leftMs;
+}
+
+bool PauseBeforeRetry(std::uint32_t& pause, std::uint32_t& leftMs) {
+  if (leftMs == 0) return false;
   // 10, 20, 40 ... 320 ms: a scanner's look at a file is mostly over within the
   // first few, and a file held for good costs the start no more than its budget.
-  pause = std::min<DWORD>({pause == 0 ? 10 : pause * 2, 320, waitLeftMs});
+  pause = std::min<std::uint32_t>({pause == 0 ? 10 : pause * 2, 320, leftMs});
   Sleep(pause);
-  waitLeftMs -= pause;
+  leftMs -= pause;
   return true;
 }
 
@@ -183,10 +190,12 @@ void RemoveScratchLeftovers(const Path& folder) {
     if (!ParseScratchName(entry.cFileName, id, startTime)) continue;
     // A copy of a start that still runs may be whole, about to be renamed into place. The
     // creation time tells a start that has ended from one that got its process number.
+    // Another player's start cannot be opened at all (access denied), and runs.
     UniqueProcessHandle process(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
-    bool runs = process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
-                StartTimeOf(process.get()) == startTime;
+    bool runs = process ? WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+                              StartTimeOf(process.get()) == startTime
+                        : GetLastError() == ERROR_ACCESS_DENIED;
     if (!runs) RemoveFile(JoinPath(folder, entry.cFileName));
   }
 }
@@ -213,6 +222,27 @@ Path GetExecutablePath() {
     // path handed on are the same as for the classic form.
     return ClassicPath(buffer);
   }
+}
+
+void WaitForStarterToEnd(std::uint32_t limitMs) {
+  // The number of the process that started this one is known to the system alone.
+  struct {
+    LONG exitStatus;
+    void* environmentBlock;
+    ULONG_PTR affinity;
+    LONG priority;
+    ULONG_PTR id;
+    ULONG_PTR starterId;
+  } basic = {};
+  using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  if (query == nullptr || query(GetCurrentProcess(), 0, &basic, sizeof basic, nullptr) != 0) return;
+  UniqueProcessHandle starter(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                          static_cast<DWORD>(basic.starterId)));
+  // A process created after this one is not its starter, only a later owner of its number.
+  if (!starter || StartTimeOf(starter.get()) > StartTimeOf(GetCurrentProcess())) return;
+  WaitForSingleObject(starter.get(), limitMs);
 }
 
 }  // namespace quillmere

@@ -16,8 +16,14 @@ namespace quillmere {
 // trailing dot leads to the same file at any depth) and in its extended-length form.
 std::wstring SystemPath(const Path& path);
 
-// One attribute query each, nothing cached: a path that fails one test is
-// missing or is of the other kind.
+// What stands at a path, from one attribute query, nothing cached. Unknown when the query
+// failed for another reason than that nothing stands there: a share or a cloud provider gone
+// for a moment, a name still pending deletion, access denied.
+enum class PathKind { kNothing, kFile, kFolder, kUnknown };
+PathKind KindOf(const Path& path);
+
+// One attribute query each: a path that fails one test is missing, of the other kind, or
+// unknown.
 bool IsFile(const Path& path);
 bool IsDirectory(const Path& path);
 bool Exists(const Path& path);
@@ -38,11 +44,14 @@ bool IsSameFile(const Path& a, const Path& b);
 // Any other failure may last. GetLastError() still gives the call's error afterwards.
 bool FailedOnFileInUse(const Path& replaced = Path());
 
-// Pauses before another try, a little longer each time (`pause` holds the last one,
-// 0 before the first), while the start's two seconds for waiting out held files last:
-// false, at once, when they are spent. One budget for the whole start, so that a
-// folder full of held files delays the player by two seconds, not by two per file.
-bool PauseBeforeRetry(std::uint32_t& pause);
+// The start's time for waiting out held files, in ms: two seconds for the whole start, so
+// that a folder full of held files delays the player by two seconds, not by two per file.
+std::uint32_t& StartWaitLeft();
+
+// Pauses before another try, a little longer each time (`pause` holds the last one, 0
+// before the first), while `leftMs` lasts, which it takes from: false, at once, when it is
+// spent.
+bool PauseBeforeRetry(std::uint32_t& pause, std::uint32_t& leftMs = StartWaitLeft());
 
 enum class FileResult {
   kDone,
@@ -51,13 +60,13 @@ enum class FileResult {
 };
 
 // Calls `attempt` until it succeeds, fails for another reason than a file in use (the file
-// it replaces or deletes being `replaced`), or the start's time for waiting is spent.
+// it replaces or deletes being `replaced`), or the time for waiting, `leftMs`, is spent.
 template <typename Attempt>
-FileResult Persist(const Path& replaced, Attempt attempt) {
+FileResult Persist(const Path& replaced, Attempt attempt, std::uint32_t& leftMs = StartWaitLeft()) {
   for (std::uint32_t pause = 0;;) {
     if (attempt()) return FileResult::kDone;
     if (!FailedOnFileInUse(replaced)) return FileResult::kFailed;
-    if (!PauseBeforeRetry(pause)) return FileResult::kInUse;
+    if (!PauseBeforeRetry(pause, leftMs)) return FileResult::kInUse;
   }
 }
 
@@ -100,5 +109,9 @@ std::uint32_t VolumeOf(const Path& path);
 
 // The full path of the running executable, or empty when the system cannot give it.
 Path GetExecutablePath();
+
+// Waits, for at most `limitMs`, until the process that started this one has ended; one that
+// got its number only later is not waited for.
+void WaitForStarterToEnd(std::uint32_t limitMs);
 
 }  // namespace quillmere

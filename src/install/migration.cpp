@@ -17,38 +17,50 @@ std::int32_t MigrateInstallLayout(const Path& installRoot) {
   std::int32_t recorded = ReadInstallLayoutVersion(installRoot);
   if (IsCurrentLayout(recorded)) return recorded;
   bool succeeded = true;
+  // A question that went unanswered (a share gone for a moment) leaves the layout unrecorded,
+  // so that a later start, which can tell, finishes the step.
+  auto is = [&succeeded](const Path& path, PathKind want) {
+    PathKind kind = KindOf(path);
+    if (kind == PathKind::kUnknown) succeeded = false;
+    return kind == want;
+  };
 
   Path content = JoinPath(installRoot, L"content");
   Path live = JoinPath(installRoot, L"live");
   Path liveContent = JoinPath(live, L"content");
-  if (IsDirectory(content) && !IsDirectory(liveContent)) {
+  if (is(content, PathKind::kFolder) && !is(liveContent, PathKind::kFolder)) {
     CreateFolder(live);
     if (!Move(content, liveContent)) succeeded = false;
   }
-  if (!IsDirectory(liveContent)) return 1;
+  if (!is(liveContent, PathKind::kFolder)) return 1;
 
   Path logs = JoinPath(installRoot, L"logs");
   Path liveLogs = JoinPath(live, L"logs");
-  if (IsDirectory(logs) && !IsDirectory(liveLogs) && !Move(logs, liveLogs)) succeeded = false;
-  if (!IsDirectory(liveLogs)) {
+  // Made anew only where there are no logs to move: a folder made after a move that failed
+  // would keep the player's logs from ever moving.
+  if (is(logs, PathKind::kFolder) && !is(liveLogs, PathKind::kFolder)) {
+    if (!Move(logs, liveLogs)) succeeded = false;
+  } else if (!is(liveLogs, PathKind::kFolder)) {
     CreateFolder(liveLogs);
-    if (!IsDirectory(liveLogs)) succeeded = false;
+    if (!is(liveLogs, PathKind::kFolder)) succeeded = false;
   }
 
   Path liveSettings = JoinPath(live, L"settings");
   CreateFolder(liveSettings);
   Path config = JoinPath(installRoot, L"settings\\openmw.cfg");
   Path liveConfig = JoinPath(liveSettings, L"openmw.cfg");
-  if (IsFile(config) && !IsFile(liveConfig) && !Move(config, liveConfig)) succeeded = false;
-  if (!IsDirectory(liveSettings)) succeeded = false;
+  if (is(config, PathKind::kFile) && !is(liveConfig, PathKind::kFile) && !Move(config, liveConfig))
+    succeeded = false;
+  if (!is(liveSettings, PathKind::kFolder)) succeeded = false;
 
   Path dev = JoinPath(installRoot, L"dev");
-  if (IsDirectory(dev)) {
+  if (is(dev, PathKind::kFolder)) {
     Path devSettings = JoinPath(dev, L"settings");
     Path devLogs = JoinPath(dev, L"logs");
     CreateFolder(devSettings);
     CreateFolder(devLogs);
-    if (!IsDirectory(devSettings) || !IsDirectory(devLogs)) return kCurrentLayoutVersion;
+    if (!is(devSettings, PathKind::kFolder) || !is(devLogs, PathKind::kFolder))
+      return kCurrentLayoutVersion;
   }
 
   // Recorded only after a fully successful run; otherwise the next start tries again.

@@ -95,9 +95,10 @@ bool RelaunchStub(const Path& newStub, const Path& installRoot) {
   StartedProcess started;
   // A new stub that Windows cannot load (a DLL it imports exists nowhere) would wait in
   // the system's error box for the player; with this mode, which it inherits, it ends.
-  // Wine 8 passes no error mode on to a child, so no test here can show it.
+  // Nor may one that crashes before its sign wait in the crash report's box. (Wine 8 passes
+  // no error mode on to a child, so no test here can show either.)
   UINT mode = GetErrorMode();
-  SetErrorMode(mode | SEM_FAILCRITICALERRORS);
+  SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   bool began = StartProcess(SystemPath(newStub).c_str(), std::move(commandLine),
                             WorkingFolder(FolderArgument(installRoot)), CREATE_SUSPENDED, started);
   SetErrorMode(mode);
@@ -118,10 +119,10 @@ bool RelaunchStub(const Path& newStub, const Path& installRoot) {
   return false;
 }
 
-void SignalStubRuns() {
+bool SignalStubRuns() {
   UniqueEvent shown(
       OpenEventW(EVENT_MODIFY_STATE, FALSE, StubRunsEvent(GetCurrentProcessId()).c_str()));
-  if (shown) SetEvent(shown.get());
+  return shown && SetEvent(shown.get());
 }
 
 ChildProgram ChooseChildProgram(const Path& contentBase) {

@@ -20,9 +20,9 @@ void AppendStubArguments(std::wstring& commandLine);
 bool RelaunchStub(const Path& newStub, const Path& installRoot);
 
 // The sign that a relaunched stub runs, given first thing by every stub: sets the
-// event that the stub which started this process made for it. On any other start
-// there is no such event, and this is one failed open.
-void SignalStubRuns();
+// event that the stub which started this process made for it, and tells whether there was
+// one. On any other start there is no such event, and this is one failed open.
+bool SignalStubRuns();
 
 struct ChildProgram {
   Path path;   // the path that was tested last

@@ -10,9 +10,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // A stub that replaced itself waits for this sign, and takes its name back from a new
   // stub that never gives it. It comes before anything else: what it tells is that the
   // program loaded and its code runs.
-  quillmere::SignalStubRuns();
+  bool relaunched = quillmere::SignalStubRuns();
   // Libraries load from the system folder only, before anything may load one: other
   // files land in the download folder beside the stub, and none of them may run in it.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  return quillmere::RunStartupSequence();
+  return quillmere::RunStartupSequence(relaunched);
 }

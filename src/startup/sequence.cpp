@@ -23,7 +23,9 @@ void ShowError(const std::wstring& text) {
 
 }  // namespace
 
-int RunStartupSequence() {
+int RunStartupSequence(bool relaunched) {
+  // The stub that started this one may have left the stub's name empty for it to take.
+  if (relaunched) ClaimStubName();
   Path installRoot = FindInstallRoot();
   if (installRoot.empty()) {
     ShowError(kMessageNoInstallRoot);

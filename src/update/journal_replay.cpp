@@ -72,9 +72,12 @@ FileResult ReplayUpdateJournal(const Path& instanceRoot) {
   FileResult result = FileResult::kDone;
   for (const JournalEntry& entry : ParseUpdateJournal(file.bytes)) {
     Path source = JoinPath(staging, entry.stagedName);
-    // A staged file that is gone was moved by an earlier start.
-    if (!IsFile(source)) continue;
-    FileResult moved = MoveStagedFile(source, instanceRoot, entry.targetPath);
+    // A staged file that is gone was moved by an earlier start; a folder is none. One that
+    // could not be looked at is kept for a later start, with the journal.
+    PathKind staged = KindOf(source);
+    FileResult moved = FileResult::kDone;
+    if (staged == PathKind::kFile) moved = MoveStagedFile(source, instanceRoot, entry.targetPath);
+    if (staged == PathKind::kUnknown) moved = FileResult::kFailed;
     // A file in use is what the player can mend, so it is the one reported.
     if (moved != FileResult::kDone && result != FileResult::kInUse) result = moved;
   }

@@ -44,15 +44,19 @@ Candidate CheckCandidate(const Path& path) {
   return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 
-// Renames `from` over whatever stands at `to`, waiting out a program that holds `to` for a
-// moment. Whether a refusal is a hold is asked of `to` alone: `from` may be a running
-// program, whose file always answers as one in use.
-bool RenameOver(const Path& from, const Path& to) {
+// How long each rename of a swap waits out a program that holds a file, apart from the
+// start's own time for waiting, which may be spent already: a scanner looking at a fresh
+// stub must not leave the stub's name empty.
+constexpr std::uint32_t kSwapPatienceMs = 5000;
+
+// Renames `from` to `to` (over what stands there, with MOVEFILE_REPLACE_EXISTING in `flags`),
+// waiting out a program that holds either for a moment. Whether a refusal is a hold is asked
+// of `to` alone: `from` may be a running program, whose file always answers as one in use.
+bool RenameStub(const Path& from, const Path& to, DWORD flags) {
   std::wstring source = SystemPath(from), target = SystemPath(to);
-  auto rename = [&] {
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
-  };
-  return Persist(to, rename) == FileResult::kDone;
+  auto rename = [&] { return MoveFileExW(source.c_str(), target.c_str(), flags); };
+  std::uint32_t patience = kSwapPatienceMs;
+  return Persist(to, rename, patience) == FileResult::kDone;
 }
 
 // Removes what earlier replacements left beside the stub: stubs set aside, and new stubs
@@ -72,16 +76,17 @@ void RemoveStubLeftovers(const Path& stub) {
 
 // Gives the stub's name to the new stub, which has shown that it runs as <stub>.new: this
 // stub steps aside to <stub>.old (or, where a leftover there is refused for good, to a name
-// of its own) and the new one takes the name. Both are renames of running programs, which
-// Windows allows. Should the second fail, this stub takes the name back, and the next start
-// tries again.
+// of its own) and the new one takes the name, which is empty then, so that nothing there is
+// ever replaced. Both are renames of running programs, which Windows allows. Should the
+// second fail, this stub takes the name back; should that fail too, the new stub takes it
+// once this one has ended (ClaimStubName).
 void SwapInNewStub(const Path& stub) {
   Path aside = stub + L".old";
-  if (!RenameOver(stub, aside)) {
+  if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) {
     aside = stub + L"." + HexName(GetCurrentProcessId()) + L".old";
-    if (!RenameOver(stub, aside)) return;
+    if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) return;
   }
-  if (!RenameOver(stub + L".new", stub)) RenameOver(aside, stub);
+  if (!RenameStub(stub + L".new", stub, 0)) RenameStub(aside, stub, 0);
 }
 
 }  // namespace
@@ -144,6 +149,15 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, Prove
   }
   SwapInNewStub(stub);
   return true;
+}
+
+void ClaimStubName() {
+  Path running = GetExecutablePath();
+  Path stub = StubPathOf(running);
+  if (running.empty() || stub == running) return;
+  // The stub that started this one renames within its patience, three times at most.
+  WaitForStarterToEnd(4 * kSwapPatienceMs);
+  if (KindOf(stub) == PathKind::kNothing) RenameStub(running, stub, 0);
 }
 
 }  // namespace quillmere

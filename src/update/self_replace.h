@@ -22,4 +22,9 @@ using ProveNewStub = bool (*)(const Path& newStub, const Path& installRoot);
 // removed first.
 bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, ProveNewStub prove);
 
+// Run by a new stub that the stub replacing itself started: once that one has ended, takes
+// the stub's name where it was left empty (the swap could move neither stub into place, as
+// a program held both files longer than it waited). This stub has shown that it runs.
+void ClaimStubName();
+
 }  // namespace quillmere
