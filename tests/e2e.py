@@ -197,8 +197,6 @@ def run(hold="-", kill=0, gap="-", faults=None, log=None):
         shared = hold[:1] == "="
         hold = "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
     helpers = []
-    if " scanned" in get(FIRST, "=="):
-        helpers.append(wine([PROBE_EXE, "--scan", windows(ROOT)], subprocess.PIPE))
     if " squatted" in get(FIRST, "=="):
         helpers.append(wine([PROBE_EXE, "--squat"], subprocess.PIPE))
     for helper in helpers:
@@ -376,7 +374,8 @@ def sweep():
     counted = {}
     sites = set()
     rules = []
-    for process, function, site, *paths in [line.split("\t") for line in open(log)]:
+    calls = read(log).decode("utf-16-le").splitlines()
+    for process, function, site, *paths in [call.split("\t") for call in calls]:
         # A new stub that cannot give its sign is one that does not run, by design.
         if (process, function) == ("n", "OpenEventW"):
             continue

@@ -1,9 +1,9 @@
-// The Windows side of the tests, one program in five roles.
+// The Windows side of the tests, one program in four roles.
 //
 //   probe --run HOLD KILL GAP STUB ARGUMENTS
 //     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
-//     file HOLD open without sharing meanwhile (unless "-"; with every sharing after "=";
-//     after "*", for that many ms only), reads and closes the message
+//     file HOLD open without sharing meanwhile (unless "-"; with every sharing after "="),
+//     reads and closes the message
 //     boxes of the job's processes, and waits until the job is empty, or ends it after
 //     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
 //     separated by U+001F: "exit", the milliseconds until the job was empty and each
@@ -11,10 +11,6 @@
 //     message box; "args", the stub's own arguments as the system splits them; "copy",
 //     the name of a copy in progress of its own that it put in the folder
 //     QUILLMERE_RUNNING_COPY names, if any, beside one of an ended start of its number.
-//   probe --scan FOLDER
-//     Stands in for a virus scanner, which Wine lacks: opens every file created or
-//     renamed in FOLDER or under it without sharing, for 150 ms. Prints "ready" once it
-//     watches.
 //   probe --squat
 //     Makes the events by which a new stub shows that it runs beforehand, set, for every
 //     id that Wine hands out. Prints "ready" once they stand, and waits.
@@ -47,7 +43,6 @@ namespace {
 // "n" as it is, "h" hangs, "q" quarantined.
 volatile char mode[] = "quillmere-probe-mode:n";
 wchar_t text[32768];
-DWORD holdMs = 0;
 
 // The event by which a stub shows the stub that started it, with process id `id`, that it runs.
 const wchar_t* StubRunsEvent(DWORD id) {
@@ -131,12 +126,6 @@ void CloseBoxes(const std::vector<DWORD>& processes, std::vector<HWND>& closed,
   }
 }
 
-DWORD WINAPI Release(void* file) {
-  Sleep(holdMs);
-  CloseHandle(file);
-  return 0;
-}
-
 int Run(wchar_t** argv) {
   std::wstring stub = argv[5];
   std::wstring line = L"\"" + stub + L"\" " + argv[6];
@@ -144,15 +133,11 @@ int Run(wchar_t** argv) {
   // it; were that a stub, it would stay in the job and keep it from ever being empty.
   GetDesktopWindow();
   std::wstring held = argv[2];
-  std::size_t star = held.find(L'*');
   // "=" first: held with every sharing allowed, as several language runtimes open files.
   DWORD sharing = held.starts_with(L'=') ? 7 : 0;
   if (held != L"-") {
-    std::wstring name = held.substr(sharing ? 1 : 0, star - (sharing ? 1 : 0));
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    holdMs = star == std::wstring::npos ? INFINITE : _wtoi(held.c_str() + star + 1);
-    CloseHandle(CreateThread(nullptr, 0, Release, file, 0, nullptr));
+    CreateFileW(held.c_str() + (sharing ? 1 : 0), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
+                OPEN_EXISTING, 0, nullptr);
   }
   // A fill's copy in progress of this process, which runs all through the start, and one
   // of an ended start whose process number it got.
@@ -201,48 +186,6 @@ int Run(wchar_t** argv) {
   return 0;
 }
 
-DWORD WINAPI Hold(void* name) {
-  std::wstring* path = static_cast<std::wstring*>(name);
-  HANDLE file = INVALID_HANDLE_VALUE;
-  // Whoever wrote the file may not have closed it yet.
-  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    file = CreateFileW(path->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    Sleep(1);
-  }
-  Sleep(150);
-  CloseHandle(file);
-  delete path;
-  return 0;
-}
-
-int Scan(const std::wstring& folder) {
-  HANDLE watched = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, 7, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  alignas(DWORD) char changes[65536];
-  for (bool ready = false;; ready = true) {
-    if (!ReadDirectoryChangesW(watched, changes, sizeof changes, TRUE, FILE_NOTIFY_CHANGE_FILE_NAME,
-                               nullptr, &overlapped, nullptr)) {
-      return 1;
-    }
-    // Only once the first request is made are the changes collected.
-    if (!ready) Write(GetStdHandle(STD_OUTPUT_HANDLE), L"ready\n");
-    DWORD size = 0;
-    if (!GetOverlappedResult(watched, &overlapped, &size, TRUE)) return 1;
-    for (char* at = changes; size > 0;) {
-      auto* change = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(at);
-      std::wstring name(change->FileName, change->FileNameLength / 2);
-      if (change->Action == FILE_ACTION_ADDED || change->Action == FILE_ACTION_RENAMED_NEW_NAME) {
-        auto* path = new std::wstring(folder + L"\\" + name);
-        CloseHandle(CreateThread(nullptr, 0, Hold, path, 0, nullptr));
-      }
-      if (change->NextEntryOffset == 0) break;
-      at += change->NextEntryOffset;
-    }
-  }
-}
-
 int Squat() {
   for (DWORD id = 0; id < 0x4000; id += 4) {
     CreateEventW(nullptr, TRUE, TRUE, StubRunsEvent(id));
@@ -281,7 +224,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (count > 6 && std::wstring(argv[1]) == L"--run") return Run(argv);
-  if (count > 2 && std::wstring(argv[1]) == L"--scan") return Scan(argv[2]);
   if (count > 1 && std::wstring(argv[1]) == L"--quoting") return CheckQuoting();
   if (count > 1 && std::wstring(argv[1]) == L"--squat") return Squat();
   wchar_t folder[MAX_PATH] = L"";

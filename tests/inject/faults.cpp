@@ -10,12 +10,13 @@
 //                         the call names, empty for any call. Of the calls that match, the
 //                         first AFTER go through and the next TIMES (0: all) fail with ERROR.
 //                         "ERROR!" is a refusal that lasts: every later call that names the
-//                         same file fails so too. "~MS" delays the call instead; "extended"
-//                         makes GetModuleFileNameW answer with the extended-length form.
-//   QUILLMERE_FAULTS_LOG  a file that gets a line for each call: PROCESS, FUNCTION, where in
-//                         the exe it comes from (Site) and the paths, tab-separated.
+//                         same file fails so too. "extended" makes GetModuleFileNameW answer
+//                         with the extended-length form.
+//   QUILLMERE_FAULTS_LOG  a file that gets a line for each call, in UTF-16: PROCESS, FUNCTION,
+//                         where in the exe it comes from (Site) and the paths, tab-separated.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,12 +32,11 @@ namespace {
 constexpr DWORD kExtended = 0xE0000001;
 
 struct Rule {
-  char process;
-  std::string function;
+  wchar_t process;
+  std::wstring function;
   std::wstring path;
   DWORD error;
   bool lasting;
-  DWORD delay;
   unsigned after;
   unsigned times;
   unsigned seen;
@@ -49,186 +49,138 @@ struct Refusal {
 
 std::vector<Rule> rules;
 std::vector<Refusal> refusals;
-char process = 's';
+wchar_t process = L's';
 HANDLE journal = INVALID_HANDLE_VALUE;
 wchar_t library[MAX_PATH];
-
-std::string Utf8(const wchar_t* text) {
-  std::string bytes(4 * std::wcslen(text), '\0');
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(std::wcslen(text)),
-                                 bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
-  bytes.resize(size);
-  return bytes;
-}
 
 // Where in the exe a call comes from: the return addresses of the three innermost frames
 // that lie in the exe, as offsets from its start, so that one helper's call made on behalf
 // of different callers counts as different sites.
-std::string Site() {
+std::wstring Site() {
   auto base = reinterpret_cast<char*>(GetModuleHandleW(nullptr));
   auto headers = reinterpret_cast<IMAGE_NT_HEADERS*>(
       base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   char* end = base + headers->OptionalHeader.SizeOfImage;
   void* frames[32];
   USHORT count = RtlCaptureStackBackTrace(0, 32, frames, nullptr);
-  std::string site;
-  int kept = 0;
-  for (USHORT i = 0; i < count && kept < 3; ++i) {
+  std::wstring site;
+  for (USHORT i = 0; i < count && std::count(site.begin(), site.end(), L':') < 3; ++i) {
     char* at = static_cast<char*>(frames[i]);
-    if (at < base || at >= end) continue;
-    char offset[24];
-    std::snprintf(offset, sizeof offset, kept == 0 ? "%llx" : ":%llx",
-                  static_cast<unsigned long long>(at - base));
-    site += offset;
-    kept += 1;
+    wchar_t offset[24];
+    std::swprintf(offset, 24, L"%llx:", static_cast<unsigned long long>(at - base));
+    if (at >= base && at < end) site += offset;
   }
   return site;
 }
 
-void Log(const char* function, const wchar_t* path, const wchar_t* other) {
+void Log(const wchar_t* function, const wchar_t* path, const wchar_t* other) {
   if (journal == INVALID_HANDLE_VALUE) return;
-  std::string line = std::string(1, process) + "\t" + function + "\t" + Site();
-  if (path) line += "\t" + Utf8(path);
-  if (other) line += "\t" + Utf8(other);
-  line += "\n";
+  std::wstring line = std::wstring(1, process) + L"\t" + function + L"\t" + Site();
+  if (path) line += std::wstring(L"\t") + path;
+  if (other) line += std::wstring(L"\t") + other;
+  line += L"\n";
   DWORD written = 0;
-  WriteFile(journal, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  WriteFile(journal, line.data(), static_cast<DWORD>(line.size() * 2), &written, nullptr);
 }
 
 bool Names(const wchar_t* path, const std::wstring& part) {
-  if (part.empty()) return true;
-  return path != nullptr && std::wcsstr(path, part.c_str()) != nullptr;
+  return part.empty() || (path != nullptr && std::wcsstr(path, part.c_str()) != nullptr);
 }
 
 bool Same(const wchar_t* path, const std::wstring& refused) {
   return path != nullptr && _wcsicmp(path, refused.c_str()) == 0;
 }
 
-void Refuse(const wchar_t* path, DWORD error) {
-  if (path != nullptr) refusals.push_back({path, error});
-}
-
 // The error with which this call fails, 0 when it goes through.
-DWORD Fault(const char* function, const wchar_t* path, const wchar_t* other) {
+DWORD Fault(const wchar_t* function, const wchar_t* path, const wchar_t* other) {
   Log(function, path, other);
   DWORD error = 0;
   for (const Refusal& refusal : refusals) {
     if (Same(path, refusal.path) || Same(other, refusal.path)) error = refusal.error;
   }
   for (Rule& rule : rules) {
-    bool process_matches = rule.process == '*' || rule.process == process;
-    bool function_matches = rule.function == "*" || rule.function == function;
-    bool path_matches = Names(path, rule.path) || Names(other, rule.path);
-    if (!process_matches || !function_matches || !path_matches) continue;
+    bool ours = rule.process == L'*' || rule.process == process;
+    bool named = rule.function == L"*" || rule.function == function;
+    if (!ours || !named || !(Names(path, rule.path) || Names(other, rule.path))) continue;
     rule.seen += 1;
-    if (rule.seen <= rule.after) continue;
-    if (rule.times != 0 && rule.seen > rule.after + rule.times) continue;
-    if (rule.delay != 0) {
-      Sleep(rule.delay);
-      continue;
-    }
+    bool fails =
+        rule.seen > rule.after && (rule.times == 0 || rule.seen <= rule.after + rule.times);
+    if (!fails) continue;
     error = rule.error;
-    if (rule.lasting) {
-      Refuse(path, error);
-      Refuse(other, error);
+    for (const wchar_t* named_file : {path, other}) {
+      if (rule.lasting && named_file != nullptr) refusals.push_back({named_file, error});
     }
   }
   return error;
 }
 
-bool Fails(const char* function, const wchar_t* path, const wchar_t* other = nullptr) {
+bool Fails(const wchar_t* function, const wchar_t* path, const wchar_t* other = nullptr) {
   DWORD error = Fault(function, path, other);
-  if (error == 0) return false;
-  SetLastError(error);
-  return true;
+  if (error != 0) SetLastError(error);
+  return error != 0;
 }
 
 HANDLE WINAPI OnCreateFileW(const wchar_t* path, DWORD access, DWORD share,
                             SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                             HANDLE model) {
-  if (Fails("CreateFileW", path)) return INVALID_HANDLE_VALUE;
+  if (Fails(L"CreateFileW", path)) return INVALID_HANDLE_VALUE;
   return CreateFileW(path, access, share, security, disposition, flags, model);
 }
 
 BOOL WINAPI OnCopyFileW(const wchar_t* from, const wchar_t* to, BOOL failIfExists) {
-  if (Fails("CopyFileW", from, to)) return FALSE;
-  return CopyFileW(from, to, failIfExists);
+  return !Fails(L"CopyFileW", from, to) && CopyFileW(from, to, failIfExists);
 }
 
 BOOL WINAPI OnMoveFileExW(const wchar_t* from, const wchar_t* to, DWORD flags) {
-  if (Fails("MoveFileExW", from, to)) return FALSE;
-  return MoveFileExW(from, to, flags);
+  return !Fails(L"MoveFileExW", from, to) && MoveFileExW(from, to, flags);
 }
 
 BOOL WINAPI OnDeleteFileW(const wchar_t* path) {
-  if (Fails("DeleteFileW", path)) return FALSE;
-  return DeleteFileW(path);
+  return !Fails(L"DeleteFileW", path) && DeleteFileW(path);
 }
 
 BOOL WINAPI OnCreateDirectoryW(const wchar_t* path, SECURITY_ATTRIBUTES* security) {
-  if (Fails("CreateDirectoryW", path)) return FALSE;
-  return CreateDirectoryW(path, security);
+  return !Fails(L"CreateDirectoryW", path) && CreateDirectoryW(path, security);
 }
 
 BOOL WINAPI OnRemoveDirectoryW(const wchar_t* path) {
-  if (Fails("RemoveDirectoryW", path)) return FALSE;
-  return RemoveDirectoryW(path);
+  return !Fails(L"RemoveDirectoryW", path) && RemoveDirectoryW(path);
 }
 
 DWORD WINAPI OnGetFileAttributesW(const wchar_t* path) {
-  if (Fails("GetFileAttributesW", path)) return INVALID_FILE_ATTRIBUTES;
+  if (Fails(L"GetFileAttributesW", path)) return INVALID_FILE_ATTRIBUTES;
   return GetFileAttributesW(path);
 }
 
 BOOL WINAPI OnSetFileAttributesW(const wchar_t* path, DWORD attributes) {
-  if (Fails("SetFileAttributesW", path)) return FALSE;
-  return SetFileAttributesW(path, attributes);
+  return !Fails(L"SetFileAttributesW", path) && SetFileAttributesW(path, attributes);
 }
 
 HANDLE WINAPI OnFindFirstFileW(const wchar_t* pattern, WIN32_FIND_DATAW* entry) {
-  if (Fails("FindFirstFileW", pattern)) return INVALID_HANDLE_VALUE;
+  if (Fails(L"FindFirstFileW", pattern)) return INVALID_HANDLE_VALUE;
   return FindFirstFileW(pattern, entry);
 }
 
 BOOL WINAPI OnFindNextFileW(HANDLE find, WIN32_FIND_DATAW* entry) {
-  if (Fails("FindNextFileW", nullptr)) return FALSE;
-  return FindNextFileW(find, entry);
+  return !Fails(L"FindNextFileW", nullptr) && FindNextFileW(find, entry);
 }
 
 BOOL WINAPI OnReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* at) {
-  if (Fails("ReadFile", nullptr)) return FALSE;
-  return ReadFile(file, buffer, size, read, at);
+  return !Fails(L"ReadFile", nullptr) && ReadFile(file, buffer, size, read, at);
 }
 
 BOOL WINAPI OnGetFileSizeEx(HANDLE file, LARGE_INTEGER* size) {
-  if (Fails("GetFileSizeEx", nullptr)) return FALSE;
-  return GetFileSizeEx(file, size);
-}
-
-BOOL WINAPI OnSetFilePointerEx(HANDLE file, LARGE_INTEGER to, LARGE_INTEGER* at, DWORD from) {
-  if (Fails("SetFilePointerEx", nullptr)) return FALSE;
-  return SetFilePointerEx(file, to, at, from);
+  return !Fails(L"GetFileSizeEx", nullptr) && GetFileSizeEx(file, size);
 }
 
 BOOL WINAPI OnGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  if (Fails("GetFileInformationByHandle", nullptr)) return FALSE;
-  return GetFileInformationByHandle(file, info);
+  return !Fails(L"GetFileInformationByHandle", nullptr) && GetFileInformationByHandle(file, info);
 }
 
 BOOL WINAPI OnGetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* info,
                                            DWORD size) {
-  if (Fails("GetFileInformationByHandleEx", nullptr)) return FALSE;
-  return GetFileInformationByHandleEx(file, kind, info, size);
-}
-
-DWORD WINAPI OnGetFullPathNameW(const wchar_t* path, DWORD size, wchar_t* full, wchar_t** name) {
-  if (Fails("GetFullPathNameW", path)) return 0;
-  return GetFullPathNameW(path, size, full, name);
-}
-
-DWORD WINAPI OnGetShortPathNameW(const wchar_t* path, wchar_t* shortPath, DWORD size) {
-  if (Fails("GetShortPathNameW", path)) return 0;
-  return GetShortPathNameW(path, shortPath, size);
+  return !Fails(L"GetFileInformationByHandleEx", nullptr) &&
+         GetFileInformationByHandleEx(file, kind, info, size);
 }
 
 BOOL WINAPI OnCreateProcessW(const wchar_t* application, wchar_t* line,
@@ -236,100 +188,79 @@ BOOL WINAPI OnCreateProcessW(const wchar_t* application, wchar_t* line,
                              SECURITY_ATTRIBUTES* threadSecurity, BOOL inherit, DWORD flags,
                              void* environment, const wchar_t* folder, STARTUPINFOW* startup,
                              PROCESS_INFORMATION* started) {
-  if (Fails("CreateProcessW", application)) return FALSE;
-  if (!CreateProcessW(application, line, processSecurity, threadSecurity, inherit, flags,
-                      environment, folder, startup, started)) {
-    return FALSE;
-  }
+  if (Fails(L"CreateProcessW", application)) return FALSE;
+  BOOL made = CreateProcessW(application, line, processSecurity, threadSecurity, inherit, flags,
+                             environment, folder, startup, started);
   // A new stub: it is answered as its parent is.
-  if (flags & CREATE_SUSPENDED) InjectLibrary(started->hProcess, library);
-  return TRUE;
+  if (made && (flags & CREATE_SUSPENDED)) InjectLibrary(started->hProcess, library);
+  return made;
 }
 
 DWORD WINAPI OnResumeThread(HANDLE thread) {
-  if (Fails("ResumeThread", nullptr)) return static_cast<DWORD>(-1);
-  return ResumeThread(thread);
-}
-
-BOOL WINAPI OnTerminateProcess(HANDLE target, UINT code) {
-  if (Fails("TerminateProcess", nullptr)) return FALSE;
-  return TerminateProcess(target, code);
+  return Fails(L"ResumeThread", nullptr) ? static_cast<DWORD>(-1) : ResumeThread(thread);
 }
 
 HANDLE WINAPI OnOpenProcess(DWORD access, BOOL inherit, DWORD id) {
-  if (Fails("OpenProcess", nullptr)) return nullptr;
-  return OpenProcess(access, inherit, id);
+  return Fails(L"OpenProcess", nullptr) ? nullptr : OpenProcess(access, inherit, id);
 }
 
 BOOL WINAPI OnGetProcessTimes(HANDLE target, FILETIME* created, FILETIME* ended, FILETIME* kernel,
                               FILETIME* user) {
-  if (Fails("GetProcessTimes", nullptr)) return FALSE;
-  return GetProcessTimes(target, created, ended, kernel, user);
+  return !Fails(L"GetProcessTimes", nullptr) &&
+         GetProcessTimes(target, created, ended, kernel, user);
 }
 
 HANDLE WINAPI OnCreateEventW(SECURITY_ATTRIBUTES* security, BOOL manual, BOOL set,
                              const wchar_t* name) {
-  if (Fails("CreateEventW", name)) return nullptr;
-  return CreateEventW(security, manual, set, name);
+  return Fails(L"CreateEventW", name) ? nullptr : CreateEventW(security, manual, set, name);
 }
 
 HANDLE WINAPI OnOpenEventW(DWORD access, BOOL inherit, const wchar_t* name) {
-  if (Fails("OpenEventW", name)) return nullptr;
-  return OpenEventW(access, inherit, name);
+  return Fails(L"OpenEventW", name) ? nullptr : OpenEventW(access, inherit, name);
 }
 
 DWORD WINAPI OnGetModuleFileNameW(HMODULE module, wchar_t* path, DWORD size) {
-  DWORD fault = Fault("GetModuleFileNameW", nullptr, nullptr);
-  if (fault != 0 && fault != kExtended) {
-    SetLastError(fault);
-    return 0;
+  DWORD fault = Fault(L"GetModuleFileNameW", nullptr, nullptr);
+  if (fault != kExtended) {
+    if (fault != 0) SetLastError(fault);
+    return fault != 0 ? 0 : GetModuleFileNameW(module, path, size);
   }
-  wchar_t own[32768] = L"\\\\?\\";
-  DWORD length = GetModuleFileNameW(module, own + 4, 32760);
-  wchar_t* answer = fault == kExtended ? own : own + 4;
-  length += fault == kExtended ? 4 : 0;
-  if (length >= size) {
-    // Cut to the buffer, as Windows does.
-    std::wmemcpy(path, answer, size);
-    path[size - 1] = L'\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  std::wmemcpy(path, answer, length + 1);
-  return length;
+  // A path cut short answers the whole buffer, as Windows does.
+  DWORD length = GetModuleFileNameW(module, path + 4, size - 4);
+  std::wmemcpy(path, L"\\\\?\\", 4);
+  return length + 4;
 }
 
 struct Hook {
   const char* name;
   void* replacement;
+  template <typename Function>
+  Hook(const char* imported, Function function)
+      : name(imported), replacement(reinterpret_cast<void*>(function)) {}
 };
 
 const Hook kHooks[] = {
-    {"CreateFileW", reinterpret_cast<void*>(OnCreateFileW)},
-    {"CopyFileW", reinterpret_cast<void*>(OnCopyFileW)},
-    {"MoveFileExW", reinterpret_cast<void*>(OnMoveFileExW)},
-    {"DeleteFileW", reinterpret_cast<void*>(OnDeleteFileW)},
-    {"CreateDirectoryW", reinterpret_cast<void*>(OnCreateDirectoryW)},
-    {"RemoveDirectoryW", reinterpret_cast<void*>(OnRemoveDirectoryW)},
-    {"GetFileAttributesW", reinterpret_cast<void*>(OnGetFileAttributesW)},
-    {"SetFileAttributesW", reinterpret_cast<void*>(OnSetFileAttributesW)},
-    {"FindFirstFileW", reinterpret_cast<void*>(OnFindFirstFileW)},
-    {"FindNextFileW", reinterpret_cast<void*>(OnFindNextFileW)},
-    {"ReadFile", reinterpret_cast<void*>(OnReadFile)},
-    {"GetFileSizeEx", reinterpret_cast<void*>(OnGetFileSizeEx)},
-    {"SetFilePointerEx", reinterpret_cast<void*>(OnSetFilePointerEx)},
-    {"GetFileInformationByHandle", reinterpret_cast<void*>(OnGetFileInformationByHandle)},
-    {"GetFileInformationByHandleEx", reinterpret_cast<void*>(OnGetFileInformationByHandleEx)},
-    {"GetFullPathNameW", reinterpret_cast<void*>(OnGetFullPathNameW)},
-    {"GetShortPathNameW", reinterpret_cast<void*>(OnGetShortPathNameW)},
-    {"CreateProcessW", reinterpret_cast<void*>(OnCreateProcessW)},
-    {"ResumeThread", reinterpret_cast<void*>(OnResumeThread)},
-    {"TerminateProcess", reinterpret_cast<void*>(OnTerminateProcess)},
-    {"OpenProcess", reinterpret_cast<void*>(OnOpenProcess)},
-    {"GetProcessTimes", reinterpret_cast<void*>(OnGetProcessTimes)},
-    {"CreateEventW", reinterpret_cast<void*>(OnCreateEventW)},
-    {"OpenEventW", reinterpret_cast<void*>(OnOpenEventW)},
-    {"GetModuleFileNameW", reinterpret_cast<void*>(OnGetModuleFileNameW)},
+    {"CreateFileW", OnCreateFileW},
+    {"CopyFileW", OnCopyFileW},
+    {"MoveFileExW", OnMoveFileExW},
+    {"DeleteFileW", OnDeleteFileW},
+    {"CreateDirectoryW", OnCreateDirectoryW},
+    {"RemoveDirectoryW", OnRemoveDirectoryW},
+    {"GetFileAttributesW", OnGetFileAttributesW},
+    {"SetFileAttributesW", OnSetFileAttributesW},
+    {"FindFirstFileW", OnFindFirstFileW},
+    {"FindNextFileW", OnFindNextFileW},
+    {"ReadFile", OnReadFile},
+    {"GetFileSizeEx", OnGetFileSizeEx},
+    {"GetFileInformationByHandle", OnGetFileInformationByHandle},
+    {"GetFileInformationByHandleEx", OnGetFileInformationByHandleEx},
+    {"CreateProcessW", OnCreateProcessW},
+    {"ResumeThread", OnResumeThread},
+    {"OpenProcess", OnOpenProcess},
+    {"GetProcessTimes", OnGetProcessTimes},
+    {"CreateEventW", OnCreateEventW},
+    {"OpenEventW", OnOpenEventW},
+    {"GetModuleFileNameW", OnGetModuleFileNameW},
 };
 
 // Points the exe's imports from KERNEL32 at the replacements.
@@ -358,12 +289,6 @@ void RewriteImports() {
   }
 }
 
-std::wstring Variable(const wchar_t* name) {
-  std::wstring value(32768, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), 32768));
-  return value;
-}
-
 std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
   std::vector<std::wstring> parts = {L""};
   for (wchar_t c : text) {
@@ -376,18 +301,16 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
   return parts;
 }
 
-void ReadRules() {
-  for (const std::wstring& text : Split(Variable(L"QUILLMERE_FAULTS"), L'&')) {
-    std::vector<std::wstring> field = Split(text, L'|');
+void ReadRules(const std::wstring& text) {
+  for (const std::wstring& written : Split(text, L'&')) {
+    std::vector<std::wstring> field = Split(written, L'|');
     if (field.size() != 6) continue;
     Rule rule = {};
-    rule.process = static_cast<char>(field[0][0]);
-    rule.function = Utf8(field[1].c_str());
+    rule.process = field[0][0];
+    rule.function = field[1];
     rule.path = field[2];
-    std::wstring error = field[3];
-    rule.lasting = error.ends_with(L"!");
-    if (error.starts_with(L"~")) rule.delay = std::wcstoul(error.c_str() + 1, nullptr, 10);
-    rule.error = error == L"extended" ? kExtended : std::wcstoul(error.c_str(), nullptr, 10);
+    rule.lasting = field[3].ends_with(L"!");
+    rule.error = field[3] == L"extended" ? kExtended : std::wcstoul(field[3].c_str(), nullptr, 10);
     rule.after = std::wcstoul(field[4].c_str(), nullptr, 10);
     rule.times = std::wcstoul(field[5].c_str(), nullptr, 10);
     rules.push_back(rule);
@@ -399,15 +322,16 @@ void ReadRules() {
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   GetModuleFileNameW(self, library, MAX_PATH);
-  wchar_t own[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length > 4 && _wcsicmp(own + length - 4, L".new") == 0) process = 'n';
-  std::wstring log = Variable(L"QUILLMERE_FAULTS_LOG");
-  if (!log.empty()) {
-    journal = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_ALWAYS, 0, nullptr);
+  wchar_t text[32768];
+  DWORD length = GetModuleFileNameW(nullptr, text, MAX_PATH);
+  if (length > 4 && _wcsicmp(text + length - 4, L".new") == 0) process = L'n';
+  if (GetEnvironmentVariableW(L"QUILLMERE_FAULTS_LOG", text, 32768)) {
+    journal = CreateFileW(text, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_ALWAYS, 0, nullptr);
   }
-  ReadRules();
+  text[0] = L'\0';
+  GetEnvironmentVariableW(L"QUILLMERE_FAULTS", text, 32768);
+  ReadRules(text);
   RewriteImports();
   return TRUE;
 }
