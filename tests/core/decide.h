@@ -106,6 +106,10 @@ inline std::string Decide(std::string_view input) {
     if (path.starts_with(L'e')) return Show(ExtendedLengthPath(rest));
     if (path.starts_with(L'c')) return Show(ClassicPath(rest));
     if (path.starts_with(L's')) return Show(StubPathOf(rest));
+    std::uint32_t id = 0;
+    std::uint64_t startTime = 0;
+    if (path.starts_with(L'k') && !ParseScratchName(rest, id, startTime)) return "no";
+    if (path.starts_with(L'k')) return Show(HexName(id) + L":" + HexName(startTime));
     std::size_t bar = std::min(rest.find(L'|'), rest.size());
     bool left = IsStubLeftover(rest.substr(0, bar), rest.substr(std::min(bar + 1, rest.size())));
     return left ? "yes" : "no";
