@@ -162,13 +162,17 @@ FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t l
   }
 }
 
-FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy) {
+Path ScratchPath(const Path& folder) {
   // This start's own: its process number and creation time, which no other start shares.
   // (Set on first use, not by a static's initialiser, whose guard would bring in 40 KB.)
   static std::uint64_t startTime = 0;
   static std::uint32_t count = 0;
   if (startTime == 0) startTime = StartTimeOf(GetCurrentProcess());
-  copy = JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
+  return JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
+}
+
+FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy) {
+  copy = ScratchPath(folder);
   std::wstring from = SystemPath(source), to = SystemPath(copy);
   FileResult copied = Persist(Path(), [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
   if (copied != FileResult::kDone) {
@@ -180,23 +184,28 @@ FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy) {
   return copied;
 }
 
+bool IsScratchOfEndedStart(std::wstring_view name) {
+  std::uint32_t id;
+  std::uint64_t startTime;
+  if (!ParseScratchName(name, id, startTime)) return false;
+  // A copy of a start that still runs may be whole, about to be renamed into place. The
+  // creation time tells a start that has ended from one that got its process number.
+  // Another player's start cannot be opened at all (access denied), and runs.
+  UniqueProcessHandle process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+  if (!process) return GetLastError() != ERROR_ACCESS_DENIED;
+  return WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT ||
+         StartTimeOf(process.get()) != startTime;
+}
+
 void RemoveScratchLeftovers(const Path& folder) {
   WIN32_FIND_DATAW entry;
   std::wstring pattern = SystemPath(JoinPath(folder, std::wstring(kScratchPrefix) + L"*"));
   UniqueFind find(FindFirstFileW(pattern.c_str(), &entry));
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    std::uint32_t id;
-    std::uint64_t startTime;
-    if (!ParseScratchName(entry.cFileName, id, startTime)) continue;
-    // A copy of a start that still runs may be whole, about to be renamed into place. The
-    // creation time tells a start that has ended from one that got its process number.
-    // Another player's start cannot be opened at all (access denied), and runs.
-    UniqueProcessHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
-    bool runs = process ? WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
-                              StartTimeOf(process.get()) == startTime
-                        : GetLastError() == ERROR_ACCESS_DENIED;
-    if (!runs) RemoveFile(JoinPath(folder, entry.cFileName));
+    // A folder of an ended start is a tree that a later start takes over.
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (IsScratchOfEndedStart(entry.cFileName)) RemoveFile(JoinPath(folder, entry.cFileName));
   }
 }
 

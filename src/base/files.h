@@ -95,11 +95,18 @@ struct FileBytes {
 FileBytes ReadFileBytes(const Path& path, std::uint32_t blockSize, std::size_t limit = SIZE_MAX,
                         bool (*enough)(std::string_view bytes, std::size_t lastBlock) = nullptr);
 
+// A new name in `folder` of this start's own: no other start makes it, and no later one
+// takes what bears it while this one runs.
+Path ScratchPath(const Path& folder);
+
 // Copies `source` into `folder`, on the volume of its target, under a name of this start's
 // own, which `copy` receives, waiting out a file held for a moment. The copy is renamed
 // into place only once whole, so that no name ever holds part of a file; one that fails is
 // removed at once, and the system's error for it is kept.
 FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy);
+
+// Whether `name` is a name of the start's own (ScratchPath) of a start that no longer runs.
+bool IsScratchOfEndedStart(std::wstring_view name);
 
 // Removes the copies in progress in `folder` that starts which no longer run left behind.
 void RemoveScratchLeftovers(const Path& folder);
