@@ -160,6 +160,20 @@ void CopyLoop(const std::wstring& source, const std::wstring& target, bool viaTe
   FindClose(find);
 }
 
+// The folders of `source`, empty, at `target`.
+void MakeFolders(const std::wstring& source, const std::wstring& target) {
+  CreateDirectoryW(target.c_str(), nullptr);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((source + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name != L"." && name != L".." && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      MakeFolders(source + L"\\" + name, target + L"\\" + name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
 // Runs a command line with its output thrown away; returns its exit code.
 DWORD RunTool(std::wstring commandLine) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -196,6 +210,12 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
     DeleteTree(target);
     RunTool(L"Z:\\bin\\sync");
   };
+  auto resetFolders = [&] {
+    DeleteTree(target);
+    MakeFolders(source, target);
+    RunTool(L"Z:\\bin\\sync");
+  };
+  std::wstring filling = work + L"\\filling";
   auto quoted = [](const std::wstring& path) { return L"\"" + path + L"\""; };
   std::vector<Method> methods = {
       {"CopyFileW loop", reset,
@@ -210,11 +230,19 @@ int BenchCopy(const std::wstring& work, int files, long long mebibytes, int runs
          return true;
        },
        complete},
-      // As a fill does: its copies are made in a folder of their own on the same volume.
+      // As a first fill does: the missing folder is built in a folder of its own on the
+      // same volume and renamed into place.
       {"CopyTree (stub)", reset,
        [&] {
-         CreateDirectoryW((work + L"\\filling").c_str(), nullptr);
-         return CopyTree(source, target, work + L"\\filling");
+         CreateDirectoryW(filling.c_str(), nullptr);
+         return CopyTree(source, target, filling, filling + L"\\tree");
+       },
+       complete},
+      // As a fill into folders that are there: file by file, each renamed into place.
+      {"CopyTree (stub), every folder there", resetFolders,
+       [&] {
+         CreateDirectoryW(filling.c_str(), nullptr);
+         return CopyTree(source, target, filling, filling + L"\\tree");
        },
        complete},
       {"xcopy /E /I", reset,

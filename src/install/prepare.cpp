@@ -64,13 +64,19 @@ void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   CreateFolder(JoinPath(instanceRoot, L"logs"));
   CreateFolder(JoinPath(instanceRoot, L"settings"));
   Path scratch = MarkFill(fill) ? fill : Path();
-  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch);
+  Path own = scratch.empty() ? Path() : TakeOverScratchTrees(scratch);
+  bool settled = CopyTree(sourceBin, JoinPath(instanceRoot, L"content\\bin"), scratch,
+                          own.empty() ? Path() : JoinPath(own, L"bin"));
   settled = CopyTree(JoinPath(sourceRoot, L"content\\resources"),
-                     JoinPath(instanceRoot, L"content\\resources"), scratch) &&
+                     JoinPath(instanceRoot, L"content\\resources"), scratch,
+                     own.empty() ? Path() : JoinPath(own, L"resources")) &&
             settled;
-  // Fails while another stub still copies into the instance: the last one to finish
-  // removes it. A link is removed as such.
-  if (settled) RemoveDirectoryW(SystemPath(fill).c_str());
+  if (!settled) return;
+  // What is left of this start's folder was set aside for good. The mark fails to go while
+  // another stub still copies into the instance: the last one to finish removes it. A link
+  // is removed as such.
+  if (!own.empty()) RemoveTree(own);
+  RemoveDirectoryW(SystemPath(fill).c_str());
 }
 
 }  // namespace quillmere
