@@ -43,19 +43,28 @@ bool PutCopyInPlace(const HeldCopy& copy) {
 // `scratch`, a folder on the target's volume, and renamed into place whole.
 bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& scratch,
                               std::vector<HeldCopy>& held) {
-  std::wstring to = SystemPath(target);
-  // A file there is the player's and stays; a folder there takes the name for good.
-  if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  // A file there is the player's and stays; a folder there takes the name for good. A name
+  // that cannot even be looked at (one still pending deletion) is left for a later start.
+  PathKind there = KindOf(target);
+  if (there != PathKind::kNothing) return there != PathKind::kUnknown;
   Path partial;
   FileResult copied = CopyToScratch(source, scratch, partial);
   if (copied != FileResult::kDone) return copied == FileResult::kFailed && Settled(GetLastError());
-  if (MoveFileExW(SystemPath(partial).c_str(), to.c_str(), 0)) return true;
+  if (MoveFileExW(SystemPath(partial).c_str(), SystemPath(target).c_str(), 0)) return true;
+  DWORD error = GetLastError();
   // A scanner looking at the fresh copy: the others go on meanwhile.
   if (FailedOnFileInUse()) {
     held.push_back({partial, target});
     return true;
   }
-  return SettleFailedRename(partial, GetLastError());
+  // Two shares of one server may show one volume serial: the copy is made beside the target.
+  Path beside = FolderOf(target);
+  if (error == ERROR_NOT_SAME_DEVICE && scratch != beside) {
+    RemoveFile(partial);
+    RemoveScratchLeftovers(beside);
+    return CopyFileWithoutReplacing(source, target, beside, held);
+  }
+  return SettleFailedRename(partial, error);
 }
 
 bool IsDotOrDotDot(const wchar_t* name) {
