@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "base/files.h"
+#include "handover/child_program.h"
+#include "handover/messages.h"
 #include "install/install_root.h"
 #include "install/install_root_rules.h"
 #include "install/layout_file.h"
@@ -9,7 +12,6 @@
 #include "install/prepare.h"
 #include "settings/launcher_settings.h"
 #include "startup/launch.h"
-#include "startup/messages.h"
 #include "update/journal_replay.h"
 #include "update/self_replace.h"
 
@@ -34,7 +36,7 @@ int RunStartupSequence(bool relaunched) {
   // A copy of the stub started from inside an instance of the current layout would
   // take the instance for a folder of the first layout and migrate it into itself.
   // It starts what the stub above would start, and changes nothing.
-  Path above = FindEnclosingInstallRoot(installRoot);
+  Path above = FindEnclosingInstallRoot(installRoot, StubPathOf(GetExecutablePath()));
   bool insideInstance = !above.empty();
   if (insideInstance) installRoot = above;
 
@@ -68,9 +70,11 @@ int RunStartupSequence(bool relaunched) {
     return kExitAfterMessage;
   }
   Path resourcesDir = ResolveResourcesDir(installRoot, instanceRoot, layoutInForce);
+  std::wstring arguments;
+  AppendStubArguments(arguments);
   std::wstring commandLine =
-      BuildChildCommandLine(program.path, instanceRoot, installRoot, resourcesDir);
-  ChildRun run = RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
+      BuildChildCommandLine(program.path, arguments, instanceRoot, installRoot, resourcesDir);
+  ChildRun run = RunChildProgram(program.path, commandLine, ChildFolderFor(contentBase));
   if (!run.started) {
     ShowError(kMessageNotStarted);
     return kExitAfterMessage;
