@@ -58,19 +58,24 @@ void RenderJsonItem(const ReportItem& item, std::string& out) {
   out += item.list ? ']' : '}';
 }
 
-void RenderTextItem(const ReportItem& item, std::string indent, bool listed, std::string& out) {
-  out += indent;
-  if (listed) out += "- ";
-  if (!item.key.empty()) out += item.key + ":";
-  // A line break in a value goes on indented, so that every line stays in its place.
+void RenderTextItem(const ReportItem& item, const std::string& indent, std::string& out) {
   std::string value = Utf8(item.value);
-  for (std::size_t at = 0; (at = value.find('\n', at)) != std::string::npos; at += 1) {
-    value.insert(at + 1, indent + "    ");
+  // A value of several lines goes on under itself, so that every line keeps its place.
+  std::string next = "\n" + indent + "  ";
+  for (std::size_t at = 0; (at = value.find('\n', at)) != std::string::npos; at += next.size()) {
+    value.replace(at, 1, next);
   }
-  if (!value.empty()) out += (item.key.empty() ? "" : " ") + value;
-  out += '\n';
+  std::string line = indent + item.key;
+  if (!item.key.empty()) line += ":";
+  if (!item.key.empty() && !value.empty()) line += " ";
+  // An item of a list that holds others has no line of its own.
+  bool ownLine = !item.key.empty() || !value.empty();
+  if (ownLine) out += line + value + "\n";
   for (const ReportItem& child : item.items) {
-    RenderTextItem(child, indent + (listed ? "    " : "  "), item.list, out);
+    std::string text;
+    RenderTextItem(child, ownLine ? indent + "  " : indent, text);
+    if (item.list) text.replace(indent.size(), 2, "- ");
+    out += text;
   }
 }
 
@@ -116,8 +121,16 @@ std::string Utf8(std::wstring_view text) {
 }
 
 std::string RenderText(const ReportItem& report) {
+  std::string text;
+  for (const ReportItem& item : report.items) RenderTextItem(item, "", text);
+  // Lines of blanks alone, from empty lines of a message, end where their text ends.
   std::string out;
-  for (const ReportItem& item : report.items) RenderTextItem(item, "", false, out);
+  for (char c : text) {
+    if (c == '\n') {
+      while (!out.empty() && out.back() == ' ') out.pop_back();
+    }
+    out += c;
+  }
   return out;
 }
 
