@@ -171,7 +171,7 @@ void CollectLeftover(const Path& leftover) { leftovers.push_back(leftover); }
 
 // Gives the relaunch when a new stub takes over.
 void ForecastCandidate(Walk& walk, const Path& installRoot, const Path& updateRoot,
-                       const Path& stub, std::wstring_view arguments, bool requireSignature) {
+                       const Path& stub, const std::wstring& arguments, bool requireSignature) {
   ReportItem item = Object("candidate");
   ForEachStubLeftover(stub, CollectLeftover);
   // A broken one under the instance counts as absent, and the install root's is looked at.
@@ -327,7 +327,7 @@ ChildProgram ForecastFill(Walk& walk, const Path& installRoot, std::wstring_view
 
 }  // namespace
 
-Forecast ForecastStart(const Path& folder, const Path& stub, std::wstring_view stubArguments,
+Forecast ForecastStart(const Path& folder, const Path& stub, const std::wstring& stubArguments,
                        bool requireSignature) {
   Walk walk;
   ShareAllWhenReading();

@@ -23,7 +23,7 @@ struct Forecast {
 // What the stub `stub` (a path in `folder`) will do when started with `stubArguments`
 // (each quoted after a blank, as the stub passes them on). Under `requireSignature` an
 // unsigned new stub needs a person.
-Forecast ForecastStart(const Path& folder, const Path& stub, std::wstring_view stubArguments,
+Forecast ForecastStart(const Path& folder, const Path& stub, const std::wstring& stubArguments,
                        bool requireSignature);
 
 }  // namespace quillmere

@@ -13,8 +13,6 @@ ChildProgram ChooseChildProgram(const Path& contentBase) {
   return {std::move(program), found};
 }
 
-Path ChildFolderFor(const Path& contentBase) { return JoinPath(contentBase, L"content\\bin"); }
-
 Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
                          std::int32_t layoutVersion) {
   Path own = JoinPath(instanceRoot, L"content\\resources");
@@ -22,7 +20,7 @@ Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
   return JoinPath(installRoot, L"content\\resources");
 }
 
-std::wstring BuildChildCommandLine(const Path& program, std::wstring_view stubArguments,
+std::wstring BuildChildCommandLine(const Path& program, const std::wstring& stubArguments,
                                    const Path& instanceRoot, const Path& installRoot,
                                    const Path& resourcesDir) {
   std::wstring commandLine = BuildRelaunchCommandLine(program, stubArguments);
@@ -30,7 +28,7 @@ std::wstring BuildChildCommandLine(const Path& program, std::wstring_view stubAr
   return commandLine;
 }
 
-std::wstring BuildRelaunchCommandLine(const Path& newStub, std::wstring_view stubArguments) {
+std::wstring BuildRelaunchCommandLine(const Path& newStub, const std::wstring& stubArguments) {
   std::wstring commandLine = QuoteArgument(newStub);
   commandLine += stubArguments;
   return commandLine;

@@ -19,7 +19,9 @@ struct ChildProgram {
 ChildProgram ChooseChildProgram(const Path& contentBase);
 
 // The folder the child program runs in.
-Path ChildFolderFor(const Path& contentBase);
+inline Path ChildFolderFor(const Path& contentBase) {
+  return JoinPath(contentBase, L"content\\bin");
+}
 
 // The resources folder passed with --resources.
 Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
@@ -27,11 +29,11 @@ Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
 
 // The quoted program path, the stub's own arguments (`stubArguments`, each already
 // quoted after a blank) and the three options.
-std::wstring BuildChildCommandLine(const Path& program, std::wstring_view stubArguments,
+std::wstring BuildChildCommandLine(const Path& program, const std::wstring& stubArguments,
                                    const Path& instanceRoot, const Path& installRoot,
                                    const Path& resourcesDir);
 
 // The new stub's command line: its quoted path and the stub's own arguments.
-std::wstring BuildRelaunchCommandLine(const Path& newStub, std::wstring_view stubArguments);
+std::wstring BuildRelaunchCommandLine(const Path& newStub, const std::wstring& stubArguments);
 
 }  // namespace quillmere

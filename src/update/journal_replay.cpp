@@ -37,12 +37,11 @@ FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
   if (IsTargetOutOfReach(target, GetExecutablePath())) return FileResult::kDone;
   // A folder that the update brings anew is made (the entry was checked to stay inside the
   // instance). One that cannot be made now may be later, unless a file stands in its place.
-  bool reachable = ForEachTargetFolder(targetPath, [&](std::wstring_view name) {
-    Path folder = JoinPath(instanceRoot, name);
+  for (std::size_t at = 0; (at = targetPath.find(L'\\', at)) != std::wstring::npos; ++at) {
+    Path folder = JoinPath(instanceRoot, targetPath.substr(0, at));
     CreateFolder(folder);
-    return !IsFolderTakenByFile(folder);
-  });
-  if (!reachable) return FileResult::kDone;
+    if (IsFolderTakenByFile(folder)) return FileResult::kDone;
+  }
   if (!IsDirectory(FolderOf(target))) return FileResult::kFailed;
   // Read-only files are moved like any other: a target is replaced, and a staged file on
   // another volume is deleted once copied.
@@ -59,14 +58,6 @@ FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
 }
 
 }  // namespace
-
-Path UpdateJournalPath(const Path& instanceRoot) {
-  return JoinPath(instanceRoot, L"content\\cache\\update-journal.txt");
-}
-
-Path StagingFolderOf(const Path& instanceRoot) {
-  return JoinPath(instanceRoot, L"content\\cache\\staging");
-}
 
 bool IsTargetOutOfReach(const Path& target, const Path& stub) {
   return IsDirectory(target) || IsSameFile(target, stub);

@@ -19,8 +19,12 @@ namespace quillmere {
 FileResult ReplayUpdateJournal(const Path& instanceRoot);
 
 // Where the journal and the staged files of an instance lie.
-Path UpdateJournalPath(const Path& instanceRoot);
-Path StagingFolderOf(const Path& instanceRoot);
+inline Path UpdateJournalPath(const Path& instanceRoot) {
+  return JoinPath(instanceRoot, L"content\\cache\\update-journal.txt");
+}
+inline Path StagingFolderOf(const Path& instanceRoot) {
+  return JoinPath(instanceRoot, L"content\\cache\\staging");
+}
 
 // Whether no move can ever bring a staged file to `target`: a folder stands there, or the
 // stub `stub` itself.

@@ -16,6 +16,4 @@ bool IsStubLeftover(std::wstring_view stubName, std::wstring_view fileName) {
          rest.find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
 }
 
-Path NewStubPathOf(const Path& stub) { return stub + L".new"; }
-
 }  // namespace quillmere

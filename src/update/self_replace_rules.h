@@ -15,6 +15,6 @@ bool IsStubLeftover(std::wstring_view stubName, std::wstring_view fileName);
 
 // The checked copy of a new stub beside `stub`, which runs under this name until it has
 // shown that it does.
-Path NewStubPathOf(const Path& stub);
+inline Path NewStubPathOf(const Path& stub) { return stub + L".new"; }
 
 }  // namespace quillmere
