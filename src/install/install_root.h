@@ -16,4 +16,7 @@ Path FindInstallRoot();
 // install that happens to be named so do not make it an instance.
 Path FindEnclosingInstallRoot(const Path& folder, const Path& stub);
 
+// The same for the running stub.
+Path FindEnclosingInstallRoot(const Path& folder);
+
 }  // namespace quillmere

@@ -63,8 +63,8 @@ Path FillSourceFor(const Path& installRoot, std::wstring_view instanceName) {
 
 void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   Path instanceRoot = JoinPath(installRoot, instanceName);
-  Path fill = FillMarkOf(instanceRoot);
   if (!InstanceNeedsFill(instanceRoot)) return;
+  Path fill = FillMarkOf(instanceRoot);
 
   Path sourceRoot = FillSourceFor(installRoot, instanceName);
   if (sourceRoot.empty()) return;

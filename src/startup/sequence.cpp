@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "base/files.h"
 #include "handover/child_program.h"
 #include "handover/messages.h"
 #include "install/install_root.h"
@@ -36,7 +35,7 @@ int RunStartupSequence(bool relaunched) {
   // A copy of the stub started from inside an instance of the current layout would
   // take the instance for a folder of the first layout and migrate it into itself.
   // It starts what the stub above would start, and changes nothing.
-  Path above = FindEnclosingInstallRoot(installRoot, StubPathOf(GetExecutablePath()));
+  Path above = FindEnclosingInstallRoot(installRoot);
   bool insideInstance = !above.empty();
   if (insideInstance) installRoot = above;
 
