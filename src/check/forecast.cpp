@@ -1,6 +1,7 @@
 #include "check/forecast.h"
 
 #include <windows.h>
+#include <restartmanager.h>
 
 #include <map>
 
@@ -32,6 +33,8 @@ struct Walk {
   Forecast forecast;
   // Targets that the pending update will fill, and the staged files that will fill them.
   std::map<Path, Path> landing;
+  // Who holds the files of the entry being looked at.
+  std::vector<ReportItem> holders;
   bool stopped = false;
 };
 
@@ -61,6 +64,42 @@ bool IsHeld(const Path& path) {
   if (file) return false;
   DWORD error = GetLastError();
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The programs that hold `path`, as the Restart Manager tells them: on Windows, the game
+// the player must close. Loaded from the system folder only when a file is held. (Wine's
+// Restart Manager names no program, so no test here can show it.)
+std::wstring HoldersOf(const Path& path) {
+  HMODULE library = LoadLibraryExW(L"rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  auto start = reinterpret_cast<decltype(&RmStartSession)>(
+      reinterpret_cast<void*>(GetProcAddress(library, "RmStartSession")));
+  auto enlist = reinterpret_cast<decltype(&RmRegisterResources)>(
+      reinterpret_cast<void*>(GetProcAddress(library, "RmRegisterResources")));
+  auto list = reinterpret_cast<decltype(&RmGetList)>(
+      reinterpret_cast<void*>(GetProcAddress(library, "RmGetList")));
+  auto end = reinterpret_cast<decltype(&RmEndSession)>(
+      reinterpret_cast<void*>(GetProcAddress(library, "RmEndSession")));
+  std::wstring holders;
+  DWORD session = 0;
+  wchar_t key[CCH_RM_SESSION_KEY + 1] = {};
+  if (!start || !enlist || !list || !end || start(&session, 0, key) != ERROR_SUCCESS) {
+    if (library) FreeLibrary(library);
+    return holders;
+  }
+  std::wstring system = SystemPath(path);
+  const wchar_t* files[] = {system.c_str()};
+  RM_PROCESS_INFO found[8];
+  UINT needed = 0, count = 8;
+  DWORD reasons = 0;
+  if (enlist(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+      list(session, &needed, &count, found, &reasons) == ERROR_SUCCESS) {
+    for (UINT k = 0; k < count; ++k) {
+      holders += (holders.empty() ? L"" : L", ") + std::wstring(found[k].strAppName);
+    }
+  }
+  end(session);
+  FreeLibrary(library);
+  return holders;
 }
 
 std::uint64_t SizeOf(const Path& path) {
@@ -95,7 +134,11 @@ std::string_view EntryFate(Walk& walk, const Path& updateRoot, const Path& stub,
     return !IsFolderTakenByFile(JoinPath(updateRoot, name));
   });
   if (!reachable) return "never lands: a file stands where its folder must be";
-  if (IsHeld(source) || IsHeld(target)) return "waits: a file in use";
+  if (IsHeld(source) || IsHeld(target)) {
+    std::wstring holders = HoldersOf(IsHeld(source) ? source : target);
+    if (!holders.empty()) walk.holders.push_back(Value("held_by", holders));
+    return "waits: a file in use";
+  }
   // A move to another volume is a copy, which needs room for the whole file.
   ULARGE_INTEGER room;
   Path folder = FolderOf(target);
@@ -137,6 +180,8 @@ void ForecastJournal(Walk& walk, const Path& updateRoot, const Path& stub) {
     } else if (kind == JournalLine::kEntry) {
       fate = EntryFate(walk, updateRoot, stub, entry);
     }
+    std::vector<ReportItem> heldBy = std::move(walk.holders);
+    walk.holders.clear();
     if (kind == JournalLine::kEntry) {
       item.items.push_back(Value("staged", entry.stagedName));
       item.items.push_back(Value("target", entry.targetPath));
@@ -144,6 +189,7 @@ void ForecastJournal(Walk& walk, const Path& updateRoot, const Path& stub) {
       item.items.push_back(Value("line", std::wstring(line.begin(), line.end())));
     }
     item.items.push_back(Text("fate", fate));
+    for (ReportItem& holder : heldBy) item.items.push_back(std::move(holder));
     if (fate.starts_with("never")) Raise(walk, kCheckNeedsPerson);
     waits = waits || fate.starts_with("waits");
     kept = kept || fate.starts_with("kept");
@@ -165,7 +211,7 @@ std::string_view Verdict(Candidate found) {
   return "absent";
 }
 
-void CollectLeftover(const Path& leftover);
+// What ForEachStubLeftover finds, which calls a plain function.
 std::vector<Path> leftovers;
 void CollectLeftover(const Path& leftover) { leftovers.push_back(leftover); }
 
