@@ -377,14 +377,20 @@ Forecast ForecastStart(const Path& folder, const Path& stub, const std::wstring&
                        bool requireSignature) {
   Walk walk;
   ShareAllWhenReading();
-  if (!IsDirectory(folder)) {
+  // A folder that cannot be listed cannot be told about either.
+  WIN32_FIND_DATAW entry;
+  UniqueFind listed(FindFirstFileW(SystemPath(JoinPath(folder, L"*")).c_str(), &entry));
+  if (!IsDirectory(folder) || !listed) {
     Add(walk, Value("error", L"the folder cannot be read: " + folder));
     walk.forecast.status = kCheckUnreadable;
     return walk.forecast;
   }
   Path installRoot = folder;
   ReportItem root = Value("install_root", installRoot);
-  root.items.push_back(Value("why", L"the folder that holds " + stub.substr(folder.size() + 1)));
+  std::wstring stubName = stub.substr(folder.size() + 1);
+  root.items.push_back(
+      Value("why", IsFile(stub) ? L"the folder that holds " + stubName
+                                : L"the folder " + stubName + L" would run from; it is not there"));
   Path above = FindEnclosingInstallRoot(installRoot, stub);
   bool inside = !above.empty();
   if (inside) {
