@@ -341,10 +341,14 @@ def judge(said, before, seen):
         check(recorded == ("record layout 2" in steps["steps"]), f"the migration: {steps}")
     fill = said.get("fill", {})
     if "instance" in fill:
-        mine = local(fill["instance"]) + "/content/"
+        instance = local(fill["instance"])
+        mine = instance + "/content/"
         brought = [p for p in after if p.startswith(mine) and p not in before]
         brought = [p for p in brought if p not in landed and p[len("live/") :] not in before]
         check(bool(brought) == ("from" in fill), f"the fill: {fill}; brought {brought[:3]}")
+        mark = instance + "/.quillmere-filling/.quillmere-copy"
+        copies = [path for path in before if path.startswith(mark)]
+        check(fill.get("leftover_copies", 0) == len(copies), f"the fill's copies: {fill}")
     print("the check's prediction held" if not failures else "the check's prediction failed")
 
 
