@@ -56,10 +56,10 @@ ReportItem List(std::string key) {
   return item;
 }
 
-// A file that another program holds without letting it be read, as a move would find it.
-bool IsHeld(const Path& path) {
-  UniqueFile file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+// Whether another program holds the file open: with `sharing` every sharing allowed, only
+// one that denies reading shows; with none allowed, any program that holds it open at all.
+bool IsHeld(const Path& path, DWORD sharing) {
+  UniqueFile file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, sharing, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (file) return false;
   DWORD error = GetLastError();
@@ -134,8 +134,12 @@ std::string_view EntryFate(Walk& walk, const Path& updateRoot, const Path& stub,
     return !IsFolderTakenByFile(JoinPath(updateRoot, name));
   });
   if (!reachable) return "never lands: a file stands where its folder must be";
-  if (IsHeld(source) || IsHeld(target)) {
-    std::wstring holders = HoldersOf(IsHeld(source) ? source : target);
+  // A staged file moves unless a program denies sharing it; a target is replaced only where
+  // no program holds it open, even one that lets every access in. The check looks at the
+  // target without sharing for an instant: a program opening it just then would wait.
+  bool sourceHeld = IsHeld(source, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (sourceHeld || (IsFile(target) && IsHeld(target, 0))) {
+    std::wstring holders = HoldersOf(sourceHeld ? source : target);
     if (!holders.empty()) walk.holders.push_back(Value("held_by", holders));
     return "waits: a file in use";
   }
