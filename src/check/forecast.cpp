@@ -8,6 +8,7 @@
 #include "base/file_rules.h"
 #include "base/files.h"
 #include "base/text_lines.h"
+#include "base/utf8.h"
 #include "handover/child_program.h"
 #include "handover/command_line.h"
 #include "handover/messages.h"
@@ -102,6 +103,15 @@ std::wstring HoldersOf(const Path& path) {
   return holders;
 }
 
+// A line of a file as a person can read it: UTF-8 where it is, else its bytes as Latin-1.
+std::wstring Readable(std::string_view bytes) {
+  std::wstring text;
+  if (DecodeUtf8(bytes, text)) return text;
+  text.clear();
+  for (char byte : bytes) text.push_back(static_cast<unsigned char>(byte));
+  return text;
+}
+
 std::uint64_t SizeOf(const Path& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -190,7 +200,7 @@ void ForecastJournal(Walk& walk, const Path& updateRoot, const Path& stub) {
       item.items.push_back(Value("staged", entry.stagedName));
       item.items.push_back(Value("target", entry.targetPath));
     } else {
-      item.items.push_back(Value("line", std::wstring(line.begin(), line.end())));
+      item.items.push_back(Value("line", Readable(line)));
     }
     item.items.push_back(Text("fate", fate));
     for (ReportItem& holder : heldBy) item.items.push_back(std::move(holder));
@@ -409,8 +419,7 @@ Forecast ForecastStart(const Path& folder, const Path& stub, const std::wstring&
   std::wstring name = ReadInstanceName(installRoot);
   std::string_view line = FindServerLine(settings.bytes);
   ReportItem instance = Value("instance", name);
-  instance.items.push_back(Value(
-      "chosen_by", line.empty() ? L"no server line" : std::wstring(line.begin(), line.end())));
+  instance.items.push_back(Value("chosen_by", line.empty() ? L"no server line" : Readable(line)));
   std::int32_t onDisk = ReadInstallLayoutVersion(installRoot);
   instance.items.push_back(Number("layout_on_disk", onDisk));
   Add(walk, std::move(instance));
