@@ -276,7 +276,11 @@ def forecast():
     folder, name = os.path.split(os.path.join(ROOT, EXE))
     status, _, options = (get(FIRST, "check") or str(int(bool(get(FIRST, "box"))))).partition(" ")
     said = os.path.join(WORK, "said.json")
-    line = f'"{CHECK}" --json --stub {name} {options} "{windows(folder)}" -- {ARGS}'
+    # "says TEXT": the text it prints, word for word ({R} the root).
+    says = get(FIRST, "says").replace("{R}", windows(ROOT))
+    line = (
+        f'"{CHECK}" {"--json" * (not says)} --stub {name} {options} "{windows(folder)}" -- {ARGS}'
+    )
     hold = get(FIRST, "hold", "-")
     if hold != "-":
         shared = hold[:1] == "="
@@ -291,7 +295,9 @@ def forecast():
     compare(before, "after the check")
     ended = re.search("exit\x1f.*?\x1f(.*?)\x1e", read(report).decode("utf-16-le")).group(1)
     check(ended == status, f"the check ends with {ended}: {read(said)[:2000]}")
-    if status == "3":
+    if says:
+        check(read(said).decode().split() == says.split(), f"the check said {read(said)}")
+    if status == "3" or says:
         return None, before
     return json.loads(read(said)), before
 
