@@ -328,8 +328,9 @@ std::int32_t ForecastMigration(Walk& walk, const Path& installRoot, std::int32_t
     step(IsFile(JoinPath(dev, L"logs")) || IsFile(JoinPath(dev, L"settings")),
          "make dev\\logs and dev\\settings");
   }
-  steps.items.push_back(Text(
-      "", fails ? "layout 2 stays unrecorded: the next start tries again" : "record layout 2"));
+  steps.items.push_back(Text("", fails || !plan.answered
+                                     ? "layout 2 stays unrecorded: the next start tries again"
+                                     : "record layout 2"));
   item.items.push_back(std::move(steps));
   Add(walk, std::move(item));
   return kCurrentLayoutVersion;
