@@ -318,6 +318,9 @@ def judge(said, before, seen):
     elif "start" in starts and after.get(local(starts["start"]["program"])) == PROBE:
         records = [starts["start"]]
     records = [[start["program"], start["command_line"], start["folder"]] for start in records]
+    # Windows refusing the start itself, injected here, is an answer the check never asks for.
+    if "CreateProcessW" in get(FIRST, "faults") and "start" in starts:
+        records, boxes = [], [["Vellmarrow: Quillmere", MESSAGES[3], "1"]]
     check([probe[:3] for probe in seen["probe"]] == records, f"the check said {starts}")
     check(seen["box"] == boxes, f"the check said {said.get('message')}")
     replaced = before.get(EXE) != after.get(EXE)
