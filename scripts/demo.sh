@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/install-deps.sh
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target Quillmere probe
+cmake --build --preset windows --target Quillmere quillmere-check probe
 mkdir -p dist
 cp build/windows/Quillmere.exe dist/Quillmere.exe
 (cd dist && sha256sum Quillmere.exe >Quillmere.exe.sha256)
@@ -30,6 +30,11 @@ show_tree() { (cd "$game" && find . -mindepth 1 | sort | sed 's|^\./|  |'); }
 echo
 echo "Install folder before the start ($game):"
 show_tree
+
+echo
+echo "What quillmere-check says the start will do:"
+cmake/wine-run.sh build/windows/quillmere-check.exe "$(printf 'Z:%s' "$game" | tr / '\\')" \
+  -- --windowed "x y" 2>/dev/null | sed 's/^/  /' || true
 
 records="$work/probe"
 mkdir "$records"

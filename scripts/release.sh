@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Makes a release of Quillmere.exe in dist/: built twice from clean, in two different
-# folders, and the two files must agree byte for byte; then, when a certificate is given,
-# signed with Authenticode (SHA-256), the signature verified, and checked that removing
-# it gives back the build. Writes Quillmere.exe.sha256 for the file as released and, when
-# signed, Quillmere.unsigned.exe.sha256 for the file without its signature.
+# Makes a release of Quillmere.exe and quillmere-check.exe in dist/: built twice from clean,
+# in two different folders, and the two builds must agree byte for byte; then, when a
+# certificate is given, each signed with Authenticode (SHA-256), the signature verified, and
+# checked that removing it gives back the build. Writes <program>.exe.sha256 for each file
+# as released and, when signed, <program>.unsigned.exe.sha256 for it without its signature.
 #
 #   scripts/release.sh [options]
 #     --pkcs12 FILE          certificate and private key in a PKCS#12 file
@@ -14,7 +14,8 @@
 #     --cert FILE|URI        the signing certificate, as a file or a pkcs11: URI in the token
 #     --timestamp URL        an RFC 3161 time-stamp server to counter-sign (needs the network)
 #     --ca FILE              the roots to verify against (default: the system's)
-#     --exe FILE             release this build instead of building (made elsewhere)
+#     --exe FILE             release this build instead of building (made elsewhere), with
+#                            the quillmere-check.exe beside it
 #     --out DIR              where the release goes (default: dist)
 #
 # Nothing is written to the output folder unless every step succeeded.
@@ -77,55 +78,68 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-unsigned=$work/Quillmere.exe
+mkdir "$work/unsigned" "$work/signed"
+# The stub and the check beside it, which tells what the stub's next start will do.
+programs=(Quillmere quillmere-check)
 if [[ -n $exe ]]; then
-  cp "$exe" "$unsigned"
+  cp "$exe" "$work/unsigned/Quillmere.exe"
+  check=$(dirname "$exe")/quillmere-check.exe
+  readable "(beside --exe)" "$check"
+  cp "$check" "$work/unsigned/quillmere-check.exe"
 else
   for build in "$work/first" "$work/second/elsewhere"; do
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
       -DCMAKE_BUILD_TYPE=MinSizeRel -DQUILLMERE_TESTS=OFF >/dev/null
-    cmake --build "$build" --target Quillmere >/dev/null
+    cmake --build "$build" --target "${programs[@]}" >/dev/null
   done
-  cmp "$work/first/Quillmere.exe" "$work/second/elsewhere/Quillmere.exe" \
-    || fail "two clean builds of Quillmere.exe differ. Nothing was released."
-  cp "$work/first/Quillmere.exe" "$unsigned"
+  for program in "${programs[@]}"; do
+    cmp "$work/first/$program.exe" "$work/second/elsewhere/$program.exe" \
+      || fail "two clean builds of $program.exe differ. Nothing was released."
+    cp "$work/first/$program.exe" "$work/unsigned/$program.exe"
+  done
   echo "Reproducible: two clean builds agree."
 fi
-plain=$(sha256sum "$unsigned" | cut -d' ' -f1)
-release=$unsigned
 
-if ((${#signer[@]})); then
-  release=$work/signed/Quillmere.exe
-  mkdir "$work/signed"
-  stamp=()
-  [[ -z $timestamp ]] || stamp=(-ts "$timestamp")
-  osslsigncode sign "${signer[@]}" -h sha256 -n Quillmere "${stamp[@]}" \
-    -in "$unsigned" -out "$release" >/dev/null \
-    || fail "signing failed (a wrong password, a certificate or key that cannot be read, or" \
-      "a time-stamp server out of reach). Nothing was released."
-  verify=(osslsigncode verify -in "$release")
-  [[ -z $ca ]] || verify+=(-CAfile "$ca")
-  "${verify[@]}" >"$work/verify.txt" 2>&1 || {
-    cat "$work/verify.txt" >&2
-    fail "the signature just made does not verify. Nothing was released."
-  }
-  osslsigncode remove-signature -in "$release" -out "$work/stripped.exe" >/dev/null
-  cmp -s "$work/stripped.exe" "$unsigned" \
-    || fail "removing the signature does not give back the build. Nothing was released."
-fi
+for program in "${programs[@]}"; do
+  unsigned=$work/unsigned/$program.exe release=$work/signed/$program.exe
+  if ((${#signer[@]})); then
+    stamp=()
+    [[ -z $timestamp ]] || stamp=(-ts "$timestamp")
+    osslsigncode sign "${signer[@]}" -h sha256 -n Quillmere "${stamp[@]}" \
+      -in "$unsigned" -out "$release" >/dev/null \
+      || fail "signing failed (a wrong password, a certificate or key that cannot be read, or" \
+        "a time-stamp server out of reach). Nothing was released."
+    verify=(osslsigncode verify -in "$release")
+    [[ -z $ca ]] || verify+=(-CAfile "$ca")
+    "${verify[@]}" >"$work/verify.txt" 2>&1 || {
+      cat "$work/verify.txt" >&2
+      fail "the signature just made does not verify. Nothing was released."
+    }
+    osslsigncode remove-signature -in "$release" -out "$work/$program.stripped.exe" >/dev/null
+    cmp -s "$work/$program.stripped.exe" "$unsigned" \
+      || fail "removing the signature does not give back the build. Nothing was released."
+  else
+    cp "$unsigned" "$release"
+  fi
+done
 
 # Into place by rename, so that no half-written file ever stands under the release's name.
 mkdir -p "$out"
-trap 'rm -rf "$work" "$out/.Quillmere.exe.part"' EXIT
-cp "$release" "$out/.Quillmere.exe.part"
-mv -f "$out/.Quillmere.exe.part" "$out/Quillmere.exe"
-(cd "$out" && sha256sum Quillmere.exe >Quillmere.exe.sha256)
-if [[ $release == "$unsigned" ]]; then
-  rm -f "$out/Quillmere.unsigned.exe.sha256"
-  echo "No certificate given: $out/Quillmere.exe is not signed. SHA-256 $plain"
-else
-  echo "$plain  Quillmere.unsigned.exe" >"$out/Quillmere.unsigned.exe.sha256"
-  signed=$(sha256sum <"$out/Quillmere.exe" | cut -c-64)
-  echo "Signed and verified: $out/Quillmere.exe SHA-256 $signed"
-  echo "Without its signature (the reproducible build): SHA-256 $plain"
-fi
+trap 'rm -rf "$work" "$out"/.*.part' EXIT
+for program in "${programs[@]}"; do
+  cp "$work/signed/$program.exe" "$out/.$program.exe.part"
+done
+for program in "${programs[@]}"; do
+  mv -f "$out/.$program.exe.part" "$out/$program.exe"
+  (cd "$out" && sha256sum "$program.exe" >"$program.exe.sha256")
+  plain=$(sha256sum <"$work/unsigned/$program.exe" | cut -c-64)
+  if ((${#signer[@]} == 0)); then
+    rm -f "$out/$program.unsigned.exe.sha256"
+    echo "No certificate given: $out/$program.exe is not signed. SHA-256 $plain"
+  else
+    echo "$plain  $program.unsigned.exe" >"$out/$program.unsigned.exe.sha256"
+    signed=$(sha256sum <"$out/$program.exe" | cut -c-64)
+    echo "Signed and verified: $out/$program.exe SHA-256 $signed"
+    echo "Without its signature (the reproducible build): SHA-256 $plain"
+  fi
+done

@@ -12,6 +12,7 @@
 # files of the test, and every process whose command line lies under the test's folder is
 # ended after each start and at the end, also when the test fails or runs out of time.
 
+import json
 import os
 import re
 import shutil
@@ -268,11 +269,110 @@ def expect(start, seen, when):
         check(seen["probe"][0][1] == line, f"{when}: command line {seen['probe'][0][1]}")
 
 
+# Runs quillmere-check on the folder as the first start will find it, under the same hold,
+# through the system's shell so that what it prints lands in a file of the test, and gives
+# what it said. It must not change the folder by a byte. "check STATUS OPTIONS" of a row is
+# the status it must end with and options it is given.
+def forecast():
+    before = snapshot()
+    folder, name = os.path.split(os.path.join(ROOT, EXE))
+    status, _, options = (get(FIRST, "check") or str(int(bool(get(FIRST, "box"))))).partition(" ")
+    said = os.path.join(WORK, "said.json")
+    # "says TEXT": the text it prints, word for word ({R} the root).
+    says = get(FIRST, "says").replace("{R}", windows(ROOT))
+    line = (
+        f'"{CHECK}" {"--json" * (not says)} --stub {name} {options} "{windows(folder)}" -- {ARGS}'
+    )
+    hold = get(FIRST, "hold", "-")
+    if hold != "-":
+        shared = hold[:1] == "="
+        hold = "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
+    shell = [PROBE_EXE, "--run", hold, "0", "-", "C:\\windows\\system32\\cmd.exe"]
+    report = os.path.join(WORK, "report")
+    # The probe makes no copy in progress for the check.
+    env = {key: value for key, value in os.environ.items() if key != "QUILLMERE_RUNNING_COPY"}
+    with open(report, "wb") as output:
+        wine(shell + [f'/s /c "{line} > "{windows(said)}""'], output, env).wait()
+    end_strays()
+    compare(before, "after the check")
+    ended = re.search("exit\x1f.*?\x1f(.*?)\x1e", read(report).decode("utf-16-le")).group(1)
+    check(ended == status, f"the check ends with {ended}: {read(said)[:2000]}")
+    if says:
+        check(read(said).decode().split() == says.split(), f"the check said {read(said)}")
+    if status == "3" or says:
+        return None, before
+    return json.loads(read(said)), before
+
+
+def local(path):
+    return os.path.relpath(path[2:].replace("\\", "/"), ROOT)
+
+
+# Compares what the check said with what the first start did, as `seen` and the folder tell.
+def judge(said, before, seen):
+    after = snapshot()
+    starts = {key: said[key] for key in ["relaunch", "start"] if key in said}
+    records = []
+    boxes = [["Vellmarrow: Quillmere", said["message"], "1"]] if "message" in said else []
+    # A new stub that is the probe takes over; the launcher, a probe, records its start.
+    if "relaunch" in starts and before.get(local(said["candidate"]["path"])) == PROBE:
+        records, boxes = [starts["relaunch"]], []
+    elif "start" in starts and after.get(local(starts["start"]["program"])) == PROBE:
+        records = [starts["start"]]
+    records = [[start["program"], start["command_line"], start["folder"]] for start in records]
+    check([probe[:3] for probe in seen["probe"]] == records, f"the check said {starts}")
+    check(seen["box"] == boxes, f"the check said {said.get('message')}")
+    replaced = before.get(EXE) != after.get(EXE)
+    check(not replaced or "relaunch" in starts, "the check saw no new stub")
+    # Refused for good, as Windows' access rights refuse, but Wine shows nothing of it to a
+    # reader: only the move itself finds out.
+    refused = get(FIRST, "immutable").split()
+    journal = said.get("journal", {})
+    root = journal.get("path", "").rsplit("\\content\\", 1)[0]
+    landed = []
+    for entry in journal.get("entries", []):
+        staged = local(root + "\\content\\cache\\staging\\" + entry.get("staged", ""))
+        # Windows drops the dots and blanks that end a name.
+        target = local(root + "\\" + entry.get("target", "")).rstrip(". ")
+        lands = staged in before and staged not in after and after.get(target) == before[staged]
+        unseen = any(target.startswith(path) for path in refused)
+        said_lands = entry["fate"] == "lands" and not (unseen and not lands)
+        check(lands == said_lands, f"{entry['fate']}, yet {staged} {lands}")
+        landed.append(target)
+    if "state" in journal:
+        kept = local(journal["path"]) in after
+        done = journal["state"].startswith("done") and not refused
+        check(kept != done, f"the journal is {journal['state']}")
+    steps = said.get("migration")
+    if isinstance(steps, dict):
+        recorded = after.get("settings/install-layout.txt") == b"2\n"
+        check(recorded == ("record layout 2" in steps["steps"]), f"the migration: {steps}")
+    fill = said.get("fill", {})
+    if "instance" in fill:
+        instance = local(fill["instance"])
+        mine = instance + "/content/"
+        brought = [p for p in after if p.startswith(mine) and p not in before]
+        brought = [p for p in brought if p not in landed and p[len("live/") :] not in before]
+        check(bool(brought) == ("from" in fill), f"the fill: {fill}; brought {brought[:3]}")
+        # Copies and trees (named ~tree) in progress directly in the mark, each counted once.
+        mark = re.escape(instance + "/.quillmere-filling/")
+        copies = [
+            path for path in before if re.fullmatch(mark + r"(\.quillmere-copy.*|~tree/)", path)
+        ]
+        check(fill.get("leftover_copies", 0) == len(copies), f"the fill's copies: {fill}")
+    print("the check's prediction held" if not failures else "the check's prediction failed")
+
+
 def starts():
     lay_out()
+    said, before = forecast()
     want = apply(snapshot(), get(FIRST, "after"))
     seen = run(hold=get(FIRST, "hold", "-"), faults=dict(FIRST).get("faults"))
     expect(FIRST, seen, "first start")
+    # Windows' own answers, injected into the start's calls, that stop it with a message are
+    # answers to calls the check never makes: it cannot foresee them.
+    if said and not (get(FIRST, "faults") and get(FIRST, "box")):
+        judge(said, before, seen)
     # The probe's copy in progress must outlive the start, as the probe ran all through it.
     for name in seen.get("copy", []):
         want[get(FIRST, "running") + name] = b""
@@ -413,6 +513,7 @@ STUB = read(sys.argv[3])
 PROBE_EXE = sys.argv[4]
 PROBE = read(PROBE_EXE)
 FAULTS_DLL = os.path.join(os.path.dirname(PROBE_EXE), "faults.dll")
+CHECK = windows(os.path.join(os.path.dirname(os.path.abspath(sys.argv[3])), "quillmere-check.exe"))
 WINE = sys.argv[5]
 # The contents that a tree's files may name with "@".
 KINDS = {

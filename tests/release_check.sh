@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The release command on the built exe with a throwaway certificate: the signed file
-# verifies, passes exe_check.sh and gives back the build without its signature; a wrong
+# The release command on the built exe (and the check beside it) with a throwaway
+# certificate: the signed file verifies, passes exe_check.sh and gives back the build without its signature; a wrong
 # password or a missing certificate ends with a message and releases nothing.
 set -uo pipefail
 exe=$(realpath "$1")
@@ -28,6 +28,9 @@ grep -qE 'Message digest algorithm +: SHA256' <<<"$verified" || fail "not signed
 "$tests/exe_check.sh" signed/Quillmere.exe || fail "the signed exe fails exe_check.sh"
 osslsigncode remove-signature -in signed/Quillmere.exe -out signed/Quillmere.unsigned.exe >/dev/null
 (cd signed && sha256sum --quiet -c Quillmere.unsigned.exe.sha256) || fail "no unsigned hash"
+# The check beside it, signed with the same certificate, with hashes of its own.
+osslsigncode verify -CAfile cert.pem -in signed/quillmere-check.exe >/dev/null || fail "check"
+(cd signed && sha256sum --quiet -c quillmere-check.exe.sha256) || fail "no hash of the check"
 
 refused() {
   message=$(release --out refused --password-file "$2" --pkcs12 "$3") && fail "released: $1"

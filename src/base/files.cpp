@@ -15,6 +15,9 @@ namespace {
 // tightest of the classic limits.
 constexpr std::size_t kLongestClassicPath = 247;
 
+// How files that are only read are shared while they are open.
+DWORD readSharing = FILE_SHARE_READ;
+
 DWORD AttributesOf(const Path& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
 // When `process` was created, in 100 ns units; 0 when the system does not say.
@@ -129,12 +132,14 @@ void RemoveFileWhenFree(const Path& path) {
   Persist(path, [&] { return DeleteFileW(system.c_str()); });
 }
 
+void ShareAllWhenReading() { readSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE; }
+
 UniqueFile OpenForReading(const Path& path) {
   std::wstring system = SystemPath(path);
   UniqueFile file;
   Persist(Path(), [&] {
-    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, readSharing, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
   });
   return file;

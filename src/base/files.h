@@ -76,10 +76,14 @@ FileResult MovePath(const Path& from, const Path& to, std::uint32_t flags);
 // RemoveFile, persisting while the file is held.
 void RemoveFileWhenFree(const Path& path);
 
-// Opens a file for reading with read sharing only, so that a file that another program is
-// still writing is not read; one that a scanner holds for a moment, as it does a file just
-// written, is waited for. No handle when it cannot be opened.
+// Opens a file for reading with read sharing only (unless ShareAllWhenReading), so that a
+// file that another program is still writing is not read; one that a scanner holds for a moment, as
+// it does a file just written, is waited for. No handle when it cannot be opened.
 UniqueFile OpenForReading(const Path& path);
+
+// From now on, files opened for reading let other programs write, rename and delete them
+// meanwhile: for a program that only looks at a folder that others use.
+void ShareAllWhenReading();
 
 // The bytes read from a file opened for reading with read sharing only.
 // A file that cannot be opened (missing, a folder, no access, or held for

@@ -2,6 +2,16 @@
 
 namespace quillmere {
 
+// Out of line: joined in one place, paths cost the stub a call each rather than the
+// join's code at every place they grow.
+Path JoinPath(const Path& base, std::wstring_view relative) {
+  Path joined;
+  joined.reserve(base.size() + 1 + relative.size());
+  joined.append(base).push_back(L'\\');
+  joined.append(relative);
+  return joined;
+}
+
 Path StubPathOf(std::wstring_view executablePath) {
   if (executablePath.ends_with(L".new")) executablePath.remove_suffix(4);
   return Path(executablePath);

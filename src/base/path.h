@@ -11,13 +11,7 @@ namespace quillmere {
 using Path = std::wstring;
 
 // base + "\" + relative.
-inline Path JoinPath(std::wstring_view base, std::wstring_view relative) {
-  Path joined;
-  joined.reserve(base.size() + 1 + relative.size());
-  joined.append(base).push_back(L'\\');
-  joined.append(relative);
-  return joined;
-}
+Path JoinPath(const Path& base, std::wstring_view relative);
 
 // The folder that holds `path`.
 inline Path FolderOf(std::wstring_view path) { return Path(path.substr(0, path.rfind(L'\\'))); }

@@ -50,14 +50,25 @@ bool MarkFill(const Path& fill) {
 
 }  // namespace
 
+Path FillMarkOf(const Path& instanceRoot) { return JoinPath(instanceRoot, kFillFolder); }
+
+bool InstanceNeedsFill(const Path& instanceRoot) {
+  return !IsInstanceTreeComplete(instanceRoot) || Exists(FillMarkOf(instanceRoot));
+}
+
+Path FillSourceFor(const Path& installRoot, std::wstring_view instanceName) {
+  Path sourceRoot = JoinPath(installRoot, instanceName == L"live" ? L"dev" : L"live");
+  return IsDirectory(JoinPath(sourceRoot, L"content\\bin")) ? sourceRoot : Path();
+}
+
 void PrepareInstance(const Path& installRoot, std::wstring_view instanceName) {
   Path instanceRoot = JoinPath(installRoot, instanceName);
-  Path fill = JoinPath(instanceRoot, kFillFolder);
-  if (IsInstanceTreeComplete(instanceRoot) && !Exists(fill)) return;
+  if (!InstanceNeedsFill(instanceRoot)) return;
+  Path fill = FillMarkOf(instanceRoot);
 
-  Path sourceRoot = JoinPath(installRoot, instanceName == L"live" ? L"dev" : L"live");
+  Path sourceRoot = FillSourceFor(installRoot, instanceName);
+  if (sourceRoot.empty()) return;
   Path sourceBin = JoinPath(sourceRoot, L"content\\bin");
-  if (!IsDirectory(sourceBin)) return;
 
   CreateFolder(instanceRoot);
   CreateFolder(JoinPath(instanceRoot, L"content"));

@@ -5,12 +5,15 @@
 
 namespace quillmere {
 
-std::wstring ReadInstanceName(const Path& installRoot) {
+FileBytes ReadLauncherSettings(const Path& installRoot) {
   // Reading stops after the first server line; the bytes read before a failed read
   // are still searched.
-  FileBytes file = ReadFileBytes(JoinPath(installRoot, L"settings\\launcher-settings.txt"), 4096,
-                                 kMostSettingsBytes, HoldsWholeServerLine);
-  return std::wstring(InstanceNameFromSettings(file.bytes));
+  return ReadFileBytes(JoinPath(installRoot, L"settings\\launcher-settings.txt"), 4096,
+                       kMostSettingsBytes, HoldsWholeServerLine);
+}
+
+std::wstring ReadInstanceName(const Path& installRoot) {
+  return std::wstring(InstanceNameFromSettings(ReadLauncherSettings(installRoot).bytes));
 }
 
 }  // namespace quillmere

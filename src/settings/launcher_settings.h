@@ -3,9 +3,13 @@
 
 #include <string>
 
+#include "base/files.h"
 #include "base/path.h"
 
 namespace quillmere {
+
+// As much of <install root>\\settings\\launcher-settings.txt as the choice needs.
+FileBytes ReadLauncherSettings(const Path& installRoot);
 
 // "live" or "dev", read from <install root>\settings\launcher-settings.txt.
 // Never fails: a missing, unreadable or unrecognised file means "live".

@@ -9,13 +9,19 @@ constexpr std::string_view kServerKey = "server=";
 
 }  // namespace
 
-std::wstring_view InstanceNameFromSettings(std::string_view bytes) {
-  bool dev = false;
+std::string_view FindServerLine(std::string_view bytes) {
+  std::string_view found;
   ForEachTrimmedLine(bytes, [&](std::string_view line) {
     if (!line.starts_with(kServerKey)) return true;
-    dev = line.substr(kServerKey.size()) == "dev";
+    found = line;
     return false;  // only the first server line counts
   });
+  return found;
+}
+
+std::wstring_view InstanceNameFromSettings(std::string_view bytes) {
+  std::string_view line = FindServerLine(bytes);
+  bool dev = !line.empty() && line.substr(kServerKey.size()) == "dev";
   return dev ? L"dev" : L"live";
 }
 

@@ -10,6 +10,9 @@ namespace quillmere {
 // huge file costs neither time nor memory.
 inline constexpr std::size_t kMostSettingsBytes = 1 << 20;
 
+// The first line that begins with "server=", trimmed; empty when there is none.
+std::string_view FindServerLine(std::string_view bytes);
+
 // "dev" when the first line that begins with "server=" has exactly the value
 // "dev"; "live" for anything else, including no server line at all.
 std::wstring_view InstanceNameFromSettings(std::string_view bytes);

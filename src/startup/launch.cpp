@@ -6,8 +6,8 @@
 
 #include "base/files.h"
 #include "base/handle.h"
-#include "install/install_root_rules.h"
-#include "startup/command_line.h"
+#include "handover/child_program.h"
+#include "handover/command_line.h"
 
 namespace quillmere {
 
@@ -90,8 +90,9 @@ void AppendStubArguments(std::wstring& commandLine) {
 }
 
 bool RelaunchStub(const Path& newStub, const Path& installRoot) {
-  std::wstring commandLine = QuoteArgument(newStub);
-  AppendStubArguments(commandLine);
+  std::wstring arguments;
+  AppendStubArguments(arguments);
+  std::wstring commandLine = BuildRelaunchCommandLine(newStub, arguments);
   StartedProcess started;
   // A new stub that Windows cannot load (a DLL it imports exists nowhere) would wait in
   // the system's error box for the player; with this mode, which it inherits, it ends.
@@ -123,28 +124,6 @@ bool SignalStubRuns() {
   UniqueEvent shown(
       OpenEventW(EVENT_MODIFY_STATE, FALSE, StubRunsEvent(GetCurrentProcessId()).c_str()));
   return shown && SetEvent(shown.get());
-}
-
-ChildProgram ChooseChildProgram(const Path& contentBase) {
-  Path program = JoinPath(contentBase, L"content\\bin\\QuillmereLauncher.exe");
-  if (!IsFile(program)) program = JoinPath(contentBase, L"content\\bin\\QuillmereClient.exe");
-  bool found = IsFile(program);
-  return {std::move(program), found};
-}
-
-Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
-                         std::int32_t layoutVersion) {
-  Path own = JoinPath(instanceRoot, L"content\\resources");
-  if (IsCurrentLayout(layoutVersion) || IsDirectory(JoinPath(own, L"vfs"))) return own;
-  return JoinPath(installRoot, L"content\\resources");
-}
-
-std::wstring BuildChildCommandLine(const Path& program, const Path& instanceRoot,
-                                   const Path& installRoot, const Path& resourcesDir) {
-  std::wstring commandLine = QuoteArgument(program);
-  AppendStubArguments(commandLine);
-  AppendChildOptions(commandLine, instanceRoot, installRoot, resourcesDir);
-  return commandLine;
 }
 
 ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,

@@ -24,22 +24,6 @@ bool RelaunchStub(const Path& newStub, const Path& installRoot);
 // one. On any other start there is no such event, and this is one failed open.
 bool SignalStubRuns();
 
-struct ChildProgram {
-  Path path;   // the path that was tested last
-  bool found;  // whether it is a file
-};
-
-// The launcher under <content base>\content\bin, else the client.
-ChildProgram ChooseChildProgram(const Path& contentBase);
-
-// The resources folder passed with --resources.
-Path ResolveResourcesDir(const Path& installRoot, const Path& instanceRoot,
-                         std::int32_t layoutVersion);
-
-// The quoted program path, the stub's own arguments and the three options.
-std::wstring BuildChildCommandLine(const Path& program, const Path& instanceRoot,
-                                   const Path& installRoot, const Path& resourcesDir);
-
 struct ChildRun {
   bool started;
   std::uint32_t exitCode;  // all 32 bits, 0 when it could not be read

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "handover/child_program.h"
+#include "handover/messages.h"
 #include "install/install_root.h"
 #include "install/install_root_rules.h"
 #include "install/layout_file.h"
@@ -9,7 +11,6 @@
 #include "install/prepare.h"
 #include "settings/launcher_settings.h"
 #include "startup/launch.h"
-#include "startup/messages.h"
 #include "update/journal_replay.h"
 #include "update/self_replace.h"
 
@@ -68,9 +69,11 @@ int RunStartupSequence(bool relaunched) {
     return kExitAfterMessage;
   }
   Path resourcesDir = ResolveResourcesDir(installRoot, instanceRoot, layoutInForce);
+  std::wstring arguments;
+  AppendStubArguments(arguments);
   std::wstring commandLine =
-      BuildChildCommandLine(program.path, instanceRoot, installRoot, resourcesDir);
-  ChildRun run = RunChildProgram(program.path, commandLine, JoinPath(contentBase, L"content\\bin"));
+      BuildChildCommandLine(program.path, arguments, instanceRoot, installRoot, resourcesDir);
+  ChildRun run = RunChildProgram(program.path, commandLine, ChildFolderFor(contentBase));
   if (!run.started) {
     ShowError(kMessageNotStarted);
     return kExitAfterMessage;

@@ -46,23 +46,28 @@ bool IsPlainRelativePath(std::wstring_view path) {
   return true;
 }
 
+JournalLine ParseJournalLine(std::string_view line, JournalEntry& entry) {
+  if (line.empty() || line.front() == '#') return JournalLine::kNoEntry;
+  std::size_t bar = line.find('|');
+  if (bar == std::string_view::npos) return JournalLine::kNoEntry;
+  if (!DecodeUtf8(line.substr(0, bar), entry.stagedName) ||
+      !DecodeUtf8(line.substr(bar + 1), entry.targetPath)) {
+    return JournalLine::kNotUtf8;
+  }
+  for (wchar_t& c : entry.targetPath) {
+    if (c == L'/') c = L'\\';
+  }
+  if (!IsPlainRelativePath(entry.stagedName) || !IsPlainRelativePath(entry.targetPath)) {
+    return JournalLine::kUnsafe;
+  }
+  return JournalLine::kEntry;
+}
+
 std::vector<JournalEntry> ParseUpdateJournal(std::string_view bytes) {
   std::vector<JournalEntry> entries;
   ForEachTrimmedLine(bytes, [&](std::string_view line) {
-    if (line.empty() || line.front() == '#') return true;
-    std::size_t bar = line.find('|');
-    if (bar == std::string_view::npos) return true;
     JournalEntry entry;
-    if (!DecodeUtf8(line.substr(0, bar), entry.stagedName) ||
-        !DecodeUtf8(line.substr(bar + 1), entry.targetPath)) {
-      return true;
-    }
-    for (wchar_t& c : entry.targetPath) {
-      if (c == L'/') c = L'\\';
-    }
-    if (IsPlainRelativePath(entry.stagedName) && IsPlainRelativePath(entry.targetPath)) {
-      entries.push_back(std::move(entry));
-    }
+    if (ParseJournalLine(line, entry) == JournalLine::kEntry) entries.push_back(std::move(entry));
     return true;
   });
   return entries;

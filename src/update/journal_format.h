@@ -17,6 +17,27 @@ struct JournalEntry {
   std::wstring targetPath;  // with every "/" turned into "\"
 };
 
+// What a line of the journal is: an entry, or why it is none.
+enum class JournalLine {
+  kNoEntry,  // empty, a comment, or no "|"
+  kNotUtf8,  // a field that is no UTF-8
+  kUnsafe,   // a name that could leave its folder or that Windows cannot create
+  kEntry,
+};
+
+// Reads one trimmed line of the journal into `entry`.
+JournalLine ParseJournalLine(std::string_view line, JournalEntry& entry);
+
+// Calls visit(folder) for each folder that `targetPath` names, from the top down, until
+// it returns false; false then.
+template <typename Visit>
+bool ForEachTargetFolder(std::wstring_view targetPath, Visit&& visit) {
+  for (std::size_t at = 0; (at = targetPath.find(L'\\', at)) != std::wstring_view::npos; ++at) {
+    if (!visit(targetPath.substr(0, at))) return false;
+  }
+  return true;
+}
+
 // The entries of `bytes` in file order. A line whose fields are not valid UTF-8,
 // could take a file from outside the staging directory or put one outside the
 // instance root, or name a file that Windows can never create, is ignored like a

@@ -34,13 +34,13 @@ FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
                   MOVEFILE_REPLACE_EXISTING)) {
     return FileResult::kDone;
   }
-  if (IsDirectory(target) || IsSameFile(target, GetExecutablePath())) return FileResult::kDone;
+  if (IsTargetOutOfReach(target, GetExecutablePath())) return FileResult::kDone;
   // A folder that the update brings anew is made (the entry was checked to stay inside the
   // instance). One that cannot be made now may be later, unless a file stands in its place.
   for (std::size_t at = 0; (at = targetPath.find(L'\\', at)) != std::wstring::npos; ++at) {
     Path folder = JoinPath(instanceRoot, targetPath.substr(0, at));
     CreateFolder(folder);
-    if (IsFile(folder)) return FileResult::kDone;
+    if (IsFolderTakenByFile(folder)) return FileResult::kDone;
   }
   if (!IsDirectory(FolderOf(target))) return FileResult::kFailed;
   // Read-only files are moved like any other: a target is replaced, and a staged file on
@@ -59,8 +59,14 @@ FileResult MoveStagedFile(const Path& source, const Path& instanceRoot,
 
 }  // namespace
 
+bool IsTargetOutOfReach(const Path& target, const Path& stub) {
+  return IsDirectory(target) || IsSameFile(target, stub);
+}
+
+bool IsFolderTakenByFile(const Path& folder) { return IsFile(folder); }
+
 FileResult ReplayUpdateJournal(const Path& instanceRoot) {
-  Path journal = JoinPath(instanceRoot, L"content\\cache\\update-journal.txt");
+  Path journal = UpdateJournalPath(instanceRoot);
   if (!IsFile(journal)) return FileResult::kDone;
   FileBytes file = ReadFileBytes(journal, 4096);
   // A journal that could not be read to its end stays for a later start: a
@@ -68,7 +74,7 @@ FileResult ReplayUpdateJournal(const Path& instanceRoot) {
   // entries that were not read.
   if (!file.complete) return FileResult::kDone;
 
-  Path staging = JoinPath(instanceRoot, L"content\\cache\\staging");
+  Path staging = StagingFolderOf(instanceRoot);
   FileResult result = FileResult::kDone;
   for (const JournalEntry& entry : ParseUpdateJournal(file.bytes)) {
     Path source = JoinPath(staging, entry.stagedName);

@@ -18,4 +18,19 @@ namespace quillmere {
 // name the volume cannot hold) is passed over.
 FileResult ReplayUpdateJournal(const Path& instanceRoot);
 
+// Where the journal and the staged files of an instance lie.
+inline Path UpdateJournalPath(const Path& instanceRoot) {
+  return JoinPath(instanceRoot, L"content\\cache\\update-journal.txt");
+}
+inline Path StagingFolderOf(const Path& instanceRoot) {
+  return JoinPath(instanceRoot, L"content\\cache\\staging");
+}
+
+// Whether no move can ever bring a staged file to `target`: a folder stands there, or the
+// stub `stub` itself.
+bool IsTargetOutOfReach(const Path& target, const Path& stub);
+
+// Whether `folder`, one that a target needs, can never be one: a file holds its name.
+bool IsFolderTakenByFile(const Path& folder);
+
 }  // namespace quillmere

@@ -14,7 +14,37 @@ namespace {
 
 constexpr wchar_t kCandidate[] = L"content\\bin\\stub\\Quillmere.exe";
 
-enum class Candidate { kAbsent, kBusy, kStartable };
+// How long each rename of a swap waits out a program that holds a file, apart from the
+// start's own time for waiting, which may be spent already: a scanner looking at a fresh
+// stub must not leave the stub's name empty.
+constexpr std::uint32_t kSwapPatienceMs = 5000;
+
+// Renames `from` to `to` (over what stands there, with MOVEFILE_REPLACE_EXISTING in `flags`),
+// waiting out a program that holds either for a moment. Whether a refusal is a hold is asked
+// of `to` alone: `from` may be a running program, whose file always answers as one in use.
+bool RenameStub(const Path& from, const Path& to, DWORD flags) {
+  std::wstring source = SystemPath(from), target = SystemPath(to);
+  auto rename = [&] { return MoveFileExW(source.c_str(), target.c_str(), flags); };
+  std::uint32_t patience = kSwapPatienceMs;
+  return Persist(to, rename, patience) == FileResult::kDone;
+}
+
+// Gives the stub's name to the new stub, which has shown that it runs as <stub>.new: this
+// stub steps aside to <stub>.old (or, where a leftover there is refused for good, to a name
+// of its own) and the new one takes the name, which is empty then, so that nothing there is
+// ever replaced. Both are renames of running programs, which Windows allows. Should the
+// second fail, this stub takes the name back; should that fail too, the new stub takes it
+// once this one has ended (ClaimStubName).
+void SwapInNewStub(const Path& stub) {
+  Path aside = stub + L".old";
+  if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) {
+    aside = stub + L"." + HexName(GetCurrentProcessId()) + L".old";
+    if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) return;
+  }
+  if (!RenameStub(NewStubPathOf(stub), stub, 0)) RenameStub(aside, stub, 0);
+}
+
+}  // namespace
 
 // A file that is no whole program for this machine (a download cut short, a DLL)
 // counts as absent, so it never takes the place of a working stub. One that
@@ -44,52 +74,34 @@ Candidate CheckCandidate(const Path& path) {
   return startable ? Candidate::kStartable : Candidate::kAbsent;
 }
 
-// How long each rename of a swap waits out a program that holds a file, apart from the
-// start's own time for waiting, which may be spent already: a scanner looking at a fresh
-// stub must not leave the stub's name empty.
-constexpr std::uint32_t kSwapPatienceMs = 5000;
+Path StubCandidatePath(const Path& root) { return JoinPath(root, kCandidate); }
 
-// Renames `from` to `to` (over what stands there, with MOVEFILE_REPLACE_EXISTING in `flags`),
-// waiting out a program that holds either for a moment. Whether a refusal is a hold is asked
-// of `to` alone: `from` may be a running program, whose file always answers as one in use.
-bool RenameStub(const Path& from, const Path& to, DWORD flags) {
-  std::wstring source = SystemPath(from), target = SystemPath(to);
-  auto rename = [&] { return MoveFileExW(source.c_str(), target.c_str(), flags); };
-  std::uint32_t patience = kSwapPatienceMs;
-  return Persist(to, rename, patience) == FileResult::kDone;
+Path FindStubCandidate(const Path& installRoot, const Path& instanceRoot, Candidate& found) {
+  Path candidate = StubCandidatePath(instanceRoot);
+  found = CheckCandidate(candidate);
+  if (found == Candidate::kAbsent) {
+    candidate = StubCandidatePath(installRoot);
+    found = CheckCandidate(candidate);
+  }
+  return candidate;
 }
 
-// Removes what earlier replacements left beside the stub: stubs set aside, and new stubs
-// that never took the name; one that still runs is left for a later start. They are
-// looked for where a stub was set aside, which every replacement leaves, so that an
+bool IsNewStub(Candidate found, const Path& candidate, const Path& running) {
+  return found == Candidate::kStartable && FilesDiffer(candidate, running);
+}
+
+// Looked for where a stub was set aside, which every replacement leaves, so that an
 // ordinary start pays one query. (A pattern that would find them all finds the stub too.)
-void RemoveStubLeftovers(const Path& stub) {
+void ForEachStubLeftover(const Path& stub, void (*visit)(const Path& leftover)) {
   if (!Exists(stub + L".old")) return;
   Path folder = FolderOf(stub);
   std::wstring_view name = std::wstring_view(stub).substr(folder.size() + 1);
   WIN32_FIND_DATAW entry;
   UniqueFind find(FindFirstFileW(SystemPath(stub + L".*").c_str(), &entry));
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    if (IsStubLeftover(name, entry.cFileName)) RemoveFile(JoinPath(folder, entry.cFileName));
+    if (IsStubLeftover(name, entry.cFileName)) visit(JoinPath(folder, entry.cFileName));
   }
 }
-
-// Gives the stub's name to the new stub, which has shown that it runs as <stub>.new: this
-// stub steps aside to <stub>.old (or, where a leftover there is refused for good, to a name
-// of its own) and the new one takes the name, which is empty then, so that nothing there is
-// ever replaced. Both are renames of running programs, which Windows allows. Should the
-// second fail, this stub takes the name back; should that fail too, the new stub takes it
-// once this one has ended (ClaimStubName).
-void SwapInNewStub(const Path& stub) {
-  Path aside = stub + L".old";
-  if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) {
-    aside = stub + L"." + HexName(GetCurrentProcessId()) + L".old";
-    if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) return;
-  }
-  if (!RenameStub(stub + L".new", stub, 0)) RenameStub(aside, stub, 0);
-}
-
-}  // namespace
 
 bool FilesDiffer(const Path& a, const Path& b) {
   UniqueFile fileA = OpenForReading(a);
@@ -121,20 +133,17 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, Prove
   Path running = GetExecutablePath();
   if (running.empty()) return false;
   Path stub = StubPathOf(running);
-  RemoveStubLeftovers(stub);
+  // One that still runs is left for a later start.
+  ForEachStubLeftover(stub, RemoveFile);
 
-  Path candidate = JoinPath(instanceRoot, kCandidate);
-  Candidate found = CheckCandidate(candidate);
-  if (found == Candidate::kAbsent) {
-    candidate = JoinPath(installRoot, kCandidate);
-    found = CheckCandidate(candidate);
-  }
+  Candidate found;
+  Path candidate = FindStubCandidate(installRoot, instanceRoot, found);
   // Compared with the running program: a new stub still running as <stub>.new is the
   // candidate itself, and once renamed it cannot be opened under that name.
-  if (found != Candidate::kStartable || !FilesDiffer(candidate, running)) return false;
+  if (!IsNewStub(found, candidate, running)) return false;
 
   // Over a leftover of an earlier try, read-only or not.
-  Path fresh = stub + L".new";
+  Path fresh = NewStubPathOf(stub);
   RemoveFile(fresh);
   std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
   if (Persist(fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=

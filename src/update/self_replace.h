@@ -5,6 +5,30 @@
 
 namespace quillmere {
 
+// What stands where a new stub may wait.
+enum class Candidate {
+  kAbsent,     // nothing, or no whole program for this machine
+  kBusy,       // held by another program, perhaps still writing it
+  kStartable,  // a whole program, signed whole or not signed
+};
+
+// What stands at `path`.
+Candidate CheckCandidate(const Path& path);
+
+// Where a new stub waits under `root`: content\bin\stub\Quillmere.exe.
+Path StubCandidatePath(const Path& root);
+
+// That under the instance root, else, when that is absent,
+// under the install root; `found` says what stands there.
+Path FindStubCandidate(const Path& installRoot, const Path& instanceRoot, Candidate& found);
+
+// Whether the candidate takes the place of the stub `running`: whole, and other bytes.
+bool IsNewStub(Candidate found, const Path& candidate, const Path& running);
+
+// Calls visit(leftover) for what earlier replacements left beside `stub` that a start
+// removes: stubs set aside, and new stubs that never took the name.
+void ForEachStubLeftover(const Path& stub, void (*visit)(const Path& leftover));
+
 // True when both files could be opened and their contents differ (or a size
 // query or read failed); false when they are equal or either cannot be opened.
 bool FilesDiffer(const Path& a, const Path& b);

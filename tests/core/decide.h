@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "base/file_rules.h"
+#include "handover/command_line.h"
 #include "install/layout_format.h"
 #include "settings/settings_format.h"
-#include "startup/command_line.h"
 #include "update/journal_format.h"
 #include "update/self_replace_rules.h"
 #include "update/stub_image.h"

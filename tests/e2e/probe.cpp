@@ -36,7 +36,7 @@
 
 #include "../inject/inject.h"
 #include "base/file_rules.h"
-#include "startup/command_line.h"
+#include "handover/command_line.h"
 
 namespace {
 

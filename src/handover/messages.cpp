@@ -1,4 +1,4 @@
-#include "startup/messages.h"
+#include "handover/messages.h"
 
 namespace quillmere {
 

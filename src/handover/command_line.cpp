@@ -1,4 +1,4 @@
-#include "startup/command_line.h"
+#include "handover/command_line.h"
 
 namespace quillmere {
 
