@@ -280,6 +280,12 @@ void ForecastCandidate(Walk& walk, const Path& installRoot, const Path& updateRo
     for (const Path& leftover : leftovers) old.items.push_back(Value("", leftover));
     item.items.push_back(std::move(old));
   }
+  // A start removes files only: a folder of a leftover's name stays for good.
+  for (const Path& leftover : leftovers) {
+    if (!IsDirectory(leftover)) continue;
+    item.items.push_back(Value("never removed, a folder", leftover));
+    Raise(walk, kCheckNeedsPerson);
+  }
   bool replaces = IsNewStub(found, bytes, stub);
   Add(walk, std::move(item));
   if (!replaces) return;
