@@ -59,7 +59,12 @@ def check(found, command):
         write_inputs(folder, found)
         if command[-1].endswith(".exe"):
             folder = "Z:" + folder.replace("/", "\\")
-        output = subprocess.run(command + [folder], stdout=subprocess.PIPE, text=True).stdout
+        # Through a file: the Wine session that the first program starts keeps its output
+        # open until the last program of any test has ended.
+        with tempfile.TemporaryFile() as written:
+            subprocess.run(command + [folder], stdout=written, stderr=subprocess.DEVNULL)
+            written.seek(0)
+            output = written.read().decode()
     results = dict(line.split(" ", 1) for line in output.splitlines())
     failures = 0
     for number, (want, case, _) in enumerate(found):
