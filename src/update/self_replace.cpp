@@ -164,7 +164,8 @@ void ClaimStubName() {
   Path running = GetExecutablePath();
   Path stub = StubPathOf(running);
   if (running.empty() || stub == running) return;
-  // The stub that started this one renames within its patience, three times at most.
+  // The stub that started this one makes three renames at most, each within its patience,
+  // and then ends at once; one patience more is room for a busy machine.
   WaitForStarterToEnd(4 * kSwapPatienceMs);
   if (KindOf(stub) == PathKind::kNothing) RenameStub(running, stub, 0);
 }
