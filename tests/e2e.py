@@ -189,6 +189,19 @@ def wine(command, output=subprocess.DEVNULL, env=None):
     )
 
 
+# Runs the probe and gives its report. Now and then Wine fails to start a program at all
+# ("failed to map the shared user data"); the probe has then not even written that it
+# began, nothing of the test ran, and it is started again.
+def probe(arguments, env):
+    report = os.path.join(WORK, "report")
+    for attempt in range(3):
+        with open(report, "wb") as output:
+            wine([PROBE_EXE] + arguments, output, env).wait()
+        if read(report):
+            break
+    return read(report).decode("utf-16-le")
+
+
 # Starts the stub (a second one gap ms later, unless "-"), ends it after kill ms unless
 # 0, and tells what happened: "exit" [ms, each stub's exit code], "box" [[caption, text,
 # 1 for an icon], ...], "args" (the stub's own), and "probe" [[path, command
@@ -206,21 +219,19 @@ def run(hold="-", kill=0, gap="-", faults=None, log=None):
         helper.stdout.readline()
         helper.stdout.close()
     stub = windows(os.path.join(ROOT, EXE))
-    report = os.path.join(WORK, "report")
     # Windows' own answers to the stub's calls (tests/inject/faults.cpp).
     env = dict(os.environ)
     if faults is not None:
         env.update(QUILLMERE_FAULTS_DLL=windows(FAULTS_DLL), QUILLMERE_FAULTS=faults)
     if log:
         env.update(QUILLMERE_FAULTS_LOG=windows(log))
-    with open(report, "wb") as output:
-        wine([PROBE_EXE, "--run", hold, str(kill), gap, stub, ARGS], output, env).wait()
+    report = probe(["--run", hold, str(kill), gap, stub, ARGS], env)
     for helper in helpers:
         helper.kill()
         helper.wait()
     end_strays()
     seen = {"box": [], "probe": []}
-    for record in read(report).decode("utf-16-le").split("\x1e")[:-1]:
+    for record in report.split("\x1e")[:-1]:
         kind, *fields = record.split("\x1f")
         if kind == "box":
             seen["box"].append(fields)
@@ -287,15 +298,13 @@ def forecast():
     if hold != "-":
         shared = hold[:1] == "="
         hold = "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
-    shell = [PROBE_EXE, "--run", hold, "0", "-", "C:\\windows\\system32\\cmd.exe"]
-    report = os.path.join(WORK, "report")
+    shell = ["--run", hold, "0", "-", "C:\\windows\\system32\\cmd.exe"]
     # The probe makes no copy in progress for the check.
     env = {key: value for key, value in os.environ.items() if key != "QUILLMERE_RUNNING_COPY"}
-    with open(report, "wb") as output:
-        wine(shell + [f'/s /c "{line} > "{windows(said)}""'], output, env).wait()
+    report = probe(shell + [f'/s /c "{line} > "{windows(said)}""'], env)
     end_strays()
     compare(before, "after the check")
-    ended = re.search("exit\x1f.*?\x1f(.*?)\x1e", read(report).decode("utf-16-le")).group(1)
+    ended = re.search("exit\x1f.*?\x1f(.*?)\x1e", report).group(1)
     check(ended == status, f"the check ends with {ended}: {read(said)[:2000]}")
     if says:
         check(read(said).decode().split() == says.split(), f"the check said {read(said)}")

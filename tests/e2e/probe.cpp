@@ -127,6 +127,8 @@ void CloseBoxes(const std::vector<DWORD>& processes, std::vector<HWND>& closed,
 }
 
 int Run(wchar_t** argv) {
+  // Before anything runs: a report without it tells that Wine never started the probe.
+  Write(GetStdHandle(STD_OUTPUT_HANDLE), L"began\x1e");
   std::wstring stub = argv[5];
   std::wstring line = L"\"" + stub + L"\" " + argv[6];
   // Wine starts the process behind its desktop window for the first program that needs
