@@ -134,11 +134,12 @@ void RemoveFileWhenFree(const Path& path) {
 
 void ShareAllWhenReading() { readSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE; }
 
-UniqueFile OpenForReading(const Path& path) {
+UniqueFile OpenForReading(const Path& path, std::uint32_t moreSharing) {
   std::wstring system = SystemPath(path);
+  DWORD sharing = readSharing | moreSharing;
   UniqueFile file;
   Persist(Path(), [&] {
-    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, readSharing, nullptr, OPEN_EXISTING,
+    file = UniqueFile(CreateFileW(system.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
   });

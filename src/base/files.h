@@ -78,8 +78,10 @@ void RemoveFileWhenFree(const Path& path);
 
 // Opens a file for reading with read sharing only (unless ShareAllWhenReading), so that a
 // file that another program is still writing is not read; one that a scanner holds for a moment, as
-// it does a file just written, is waited for. No handle when it cannot be opened.
-UniqueFile OpenForReading(const Path& path);
+// it does a file just written, is waited for. No handle when it cannot be opened. With
+// kLetRename, others may rename or delete the file meanwhile.
+inline constexpr std::uint32_t kLetRename = FILE_SHARE_DELETE;
+UniqueFile OpenForReading(const Path& path, std::uint32_t moreSharing = 0);
 
 // From now on, files opened for reading let other programs write, rename and delete them
 // meanwhile: for a program that only looks at a folder that others use.

@@ -43,5 +43,6 @@ using UniqueFile = UniqueHandle<CloseHandle, false>;
 using UniqueFind = UniqueHandle<FindClose, false>;
 using UniqueProcessHandle = UniqueHandle<CloseHandle, true>;
 using UniqueEvent = UniqueHandle<CloseHandle, true>;
+using UniqueJob = UniqueHandle<CloseHandle, true>;
 
 }  // namespace quillmere

@@ -34,7 +34,8 @@ inline std::wstring HexName(std::uint64_t number) {
 }
 
 // Where the stub lives, given the running executable's path: a new stub first runs as
-// "<stub>.new", and until it takes the stub's name it is the same stub all the same.
+// "<stub>.new" (or "<stub>.<eight hex digits>.new" where that was taken), and until it takes
+// the stub's name it is the same stub all the same.
 Path StubPathOf(std::wstring_view executablePath);
 
 // The extended-length form of a full, normalised path: "\\?\C:\..." or

@@ -289,7 +289,10 @@ void ForecastCandidate(Walk& walk, const Path& installRoot, const Path& updateRo
   bool replaces = IsNewStub(found, bytes, stub);
   Add(walk, std::move(item));
   if (!replaces) return;
+  // Past a folder of that name, the copy takes a spare name, which the start's process id
+  // picks.
   Path fresh = NewStubPathOf(stub);
+  if (IsDirectory(fresh)) fresh = stub + L".<process id>.new";
   Add(walk, Start("relaunch", fresh, BuildRelaunchCommandLine(fresh, arguments),
                   FolderArgument(installRoot)));
 }

@@ -27,7 +27,8 @@ constexpr DWORD kEndMs = 5000;
 std::wstring StubRunsEvent(DWORD id) { return L"Local\\Quillmere-stub-runs-" + HexName(id); }
 
 struct StartedProcess {
-  // Declared so that the thread handle is closed before the process handle.
+  // Declared so that the thread handle is closed before the process handle, the job last.
+  UniqueJob job;
   UniqueProcessHandle process;
   UniqueProcessHandle thread;
   DWORD id = 0;
@@ -39,23 +40,59 @@ struct StartedProcess {
 // held for a moment (a scanner looking at a launcher just copied).
 constexpr int kStartAttempts = 3;
 
-// The command line must be writable for CreateProcessW, hence the copy.
+// A job that ends what is in it when its last handle, this stub's, closes: at this stub's
+// end or its kill at any instant. What the programs in it start never joins it.
+UniqueJob MakeGuardJob() {
+  UniqueJob job(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                      sizeof limits)) {
+    job.reset();
+  }
+  return job;
+}
+
+// Lets the program in the job outlive this stub.
+bool ReleaseFromGuard(HANDLE job) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+// Starts a program suspended, inside a guard job from its creation: a program whose parent
+// dies before it runs (CreateProcessW itself resumes it only as it returns) would otherwise
+// wait suspended for good. The command line must be writable for CreateProcessW, hence the
+// copy.
 bool StartProcess(const wchar_t* application, std::wstring commandLine,
                   const Path& workingDirectory, DWORD flags, StartedProcess& started) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
+  started.job = MakeGuardJob();
+  HANDLE jobs[] = {started.job.get()};
+  alignas(16) char space[128];
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(space);
+  SIZE_T size = sizeof space;
+  if (!started.job || !InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size)) {
+    return false;
+  }
+  bool listed =
+      UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs,
+                                sizeof jobs, nullptr, nullptr);
+  flags |= CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
   PROCESS_INFORMATION info = {};
   std::uint32_t pause = 0;
-  for (int attempt = 1;; ++attempt) {
+  for (int attempt = 1; listed; ++attempt) {
     if (CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                       workingDirectory.c_str(), &startup, &info)) {
+                       workingDirectory.c_str(), &startup.StartupInfo, &info)) {
       break;
     }
     if (GetLastError() == ERROR_INTERNAL_ERROR && attempt < kStartAttempts) continue;
-    if (!FailedOnFileInUse() || !PauseBeforeRetry(pause)) {
-      return false;
-    }
+    if (!FailedOnFileInUse() || !PauseBeforeRetry(pause)) listed = false;
   }
+  DeleteProcThreadAttributeList(startup.lpAttributeList);
+  if (!listed) return false;
   started.process = UniqueProcessHandle(info.hProcess);
   started.thread = UniqueProcessHandle(info.hThread);
   started.id = info.dwProcessId;
@@ -101,7 +138,7 @@ bool RelaunchStub(const Path& newStub, const Path& installRoot) {
   UINT mode = GetErrorMode();
   SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   bool began = StartProcess(SystemPath(newStub).c_str(), std::move(commandLine),
-                            WorkingFolder(FolderArgument(installRoot)), CREATE_SUSPENDED, started);
+                            WorkingFolder(FolderArgument(installRoot)), 0, started);
   SetErrorMode(mode);
   if (!began) return false;
   // The event exists before the new stub runs, so its first step finds it. Only an event
@@ -110,9 +147,11 @@ bool RelaunchStub(const Path& newStub, const Path& installRoot) {
   UniqueEvent shown(CreateEventW(nullptr, TRUE, FALSE, StubRunsEvent(started.id).c_str()));
   bool made = shown && GetLastError() != ERROR_ALREADY_EXISTS;
   HANDLE signs[] = {shown.get(), started.process.get()};
-  // The event comes first: a stub that showed it runs and then ended at once has run.
+  // The event comes first: a stub that showed it runs and then ended at once has run. Until
+  // then it ends with this stub; from then on it carries the start on by itself.
   if (made && ResumeThread(started.thread.get()) != static_cast<DWORD>(-1) &&
-      WaitForMultipleObjects(2, signs, FALSE, kProofMs) == WAIT_OBJECT_0) {
+      WaitForMultipleObjects(2, signs, FALSE, kProofMs) == WAIT_OBJECT_0 &&
+      ReleaseFromGuard(started.job.get())) {
     return true;
   }
   TerminateProcess(started.process.get(), 1);
@@ -135,6 +174,12 @@ ChildRun RunChildProgram(const Path& program, const std::wstring& commandLine,
   // depth (on Windows: Wine starts no program from so deep a folder).
   if (!StartProcess(SystemPath(program).c_str(), commandLine, WorkingFolder(workingDirectory),
                     CREATE_DEFAULT_ERROR_MODE, started)) {
+    return {false, 0};
+  }
+  // Once it runs, the game outlives this stub, should the player end it.
+  if (ResumeThread(started.thread.get()) == static_cast<DWORD>(-1) ||
+      !ReleaseFromGuard(started.job.get())) {
+    TerminateProcess(started.process.get(), 1);
     return {false, 0};
   }
   WaitForSingleObject(started.process.get(), INFINITE);

@@ -35,13 +35,27 @@ bool RenameStub(const Path& from, const Path& to, DWORD flags) {
 // ever replaced. Both are renames of running programs, which Windows allows. Should the
 // second fail, this stub takes the name back; should that fail too, the new stub takes it
 // once this one has ended (ClaimStubName).
-void SwapInNewStub(const Path& stub) {
+void SwapInNewStub(const Path& stub, const Path& fresh) {
   Path aside = stub + L".old";
   if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) {
     aside = stub + L"." + HexName(GetCurrentProcessId()) + L".old";
     if (!RenameStub(stub, aside, MOVEFILE_REPLACE_EXISTING)) return;
   }
-  if (!RenameStub(NewStubPathOf(stub), stub, 0)) RenameStub(aside, stub, 0);
+  if (!RenameStub(fresh, stub, 0)) RenameStub(aside, stub, 0);
+}
+
+// Where the checked copy goes: "<stub>.new", cleared of a leftover of an earlier try, read-only
+// or not. Where that cannot go at once (a new stub of that try still runs under it, a program
+// holds it, a folder stands there) or this stub runs under it, the copy takes a spare name:
+// what an earlier try left must neither cost this start its time for waiting nor keep the
+// update out for good.
+Path NewStubPathFor(const Path& stub, const Path& running) {
+  Path fresh = NewStubPathOf(stub);
+  if (LowerCaseName(fresh) != LowerCaseName(running)) {
+    RemoveFile(fresh);
+    if (KindOf(fresh) == PathKind::kNothing) return fresh;
+  }
+  return SpareNewStubPathOf(stub, GetCurrentProcessId());
 }
 
 }  // namespace
@@ -104,9 +118,10 @@ void ForEachStubLeftover(const Path& stub, void (*visit)(const Path& leftover)) 
 }
 
 bool FilesDiffer(const Path& a, const Path& b) {
-  UniqueFile fileA = OpenForReading(a);
+  // Either may be a running stub, which the stub that started it renames meanwhile.
+  UniqueFile fileA = OpenForReading(a, kLetRename);
   if (!fileA) return false;
-  UniqueFile fileB = OpenForReading(b);
+  UniqueFile fileB = OpenForReading(b, kLetRename);
   if (!fileB) return false;
 
   LARGE_INTEGER sizeA, sizeB;
@@ -142,9 +157,7 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, Prove
   // candidate itself, and once renamed it cannot be opened under that name.
   if (!IsNewStub(found, candidate, running)) return false;
 
-  // Over a leftover of an earlier try, read-only or not.
-  Path fresh = NewStubPathOf(stub);
-  RemoveFile(fresh);
+  Path fresh = NewStubPathFor(stub, running);
   std::wstring from = SystemPath(candidate), to = SystemPath(fresh);
   if (Persist(fresh, [&] { return CopyFileW(from.c_str(), to.c_str(), FALSE); }) !=
       FileResult::kDone) {
@@ -156,7 +169,7 @@ bool ReplaceStubIfNewer(const Path& installRoot, const Path& instanceRoot, Prove
     RemoveFileWhenFree(fresh);
     return false;
   }
-  SwapInNewStub(stub);
+  SwapInNewStub(stub, fresh);
   return true;
 }
 

@@ -10,10 +10,15 @@ bool IsStubLeftover(std::wstring_view stubName, std::wstring_view fileName) {
   if (!name.starts_with(stub)) return false;
   std::wstring_view rest = std::wstring_view(name).substr(stub.size());
   if (rest == L"old" || rest == L"new") return true;
-  if (!rest.ends_with(L".old")) return false;
+  if (!rest.ends_with(L".old") && !rest.ends_with(L".new")) return false;
   rest.remove_suffix(4);
   return !rest.empty() && rest.size() <= 8 &&
          rest.find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
+}
+
+Path SpareNewStubPathOf(const Path& stub, std::uint32_t processId) {
+  std::wstring digits = HexName(processId);
+  return stub + L"." + std::wstring(8 - digits.size(), L'0') + digits + L".new";
 }
 
 }  // namespace quillmere
