@@ -164,11 +164,34 @@ int Run(wchar_t** argv) {
     stubs.push_back(Start(stub, line, job));
   }
   std::vector<HWND> closed;
+  ULONGLONG kill = _wtoi(argv[3]);
+  ULONGLONG ended = start;
   for (;;) {
     std::vector<DWORD> processes = ProcessesIn(job);
     if (processes.empty()) break;
-    if (_wtoi(argv[3]) && GetTickCount64() - start > static_cast<ULONGLONG>(_wtoi(argv[3]))) {
+    ULONGLONG now = GetTickCount64();
+    // The stubs alone, as a player ends a program: what they started must end with them or
+    // carry on by itself.
+    if (kill && now - start > kill) {
+      for (HANDLE process : stubs) TerminateProcess(process, 9);
+      kill = 0;
+    }
+    bool stubsRun = false;
+    for (HANDLE process : stubs) stubsRun |= WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    if (stubsRun) ended = now;
+    // What the stubs started finishes the start well within this, unless it waits for good.
+    if (now - ended > 30000) {
+      std::wstring left = L"left";
+      for (DWORD id : processes) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        DWORD size = MAX_PATH;
+        if (!process || !QueryFullProcessImageNameW(process, 0, text, &size)) size = 0;
+        left += L"\x1f" + std::wstring(text, size);
+        CloseHandle(process);
+      }
+      Append(report, left, L'\x1e');
       TerminateJobObject(job, 9);
+      ended = now;
     }
     CloseBoxes(processes, closed, report);
     Sleep(10);

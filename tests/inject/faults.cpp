@@ -1,8 +1,8 @@
 // A library that answers the calls of the real Quillmere.exe as Windows answers them where
 // Wine never does, as Application Verifier's fault injection does. Loaded into the stub
 // before its first instruction (inject.h), it rewrites the stub's imports from KERNEL32 and
-// fails chosen calls with chosen errors; a new stub that the stub starts suspended gets it
-// too. Nothing of it is in the stub.
+// fails chosen calls with chosen errors; a new stub that the stub starts gets it too. Nothing of it
+// is in the stub.
 //
 //   QUILLMERE_FAULTS      rules separated by "&", each PROCESS|FUNCTION|PATH|ERROR|AFTER|TIMES:
 //                         PROCESS "s" the stub, "n" a new stub still named <stub>.new, "*"
@@ -11,7 +11,8 @@
 //                         first AFTER go through and the next TIMES (0: all) fail with ERROR.
 //                         "ERROR!" is a refusal that lasts: every later call that names the
 //                         same file fails so too. "extended" makes GetModuleFileNameW answer
-//                         with the extended-length form.
+//                         with the extended-length form; "kill" ends the process at the call,
+//                         as a kill from outside that lands there.
 //   QUILLMERE_FAULTS_LOG  a file that gets a line for each call, in UTF-16: PROCESS, FUNCTION,
 //                         where in the exe it comes from (Site) and the paths, tab-separated.
 #include <windows.h>
@@ -28,8 +29,9 @@
 
 namespace {
 
-// An answer that is no error code: the own path in its extended-length form.
+// Answers that are no error codes: the own path in its extended-length form, and a kill.
 constexpr DWORD kExtended = 0xE0000001;
+constexpr DWORD kKill = 0xE0000002;
 
 struct Rule {
   wchar_t process;
@@ -107,6 +109,7 @@ DWORD Fault(const wchar_t* function, const wchar_t* path, const wchar_t* other) 
         rule.seen > rule.after && (rule.times == 0 || rule.seen <= rule.after + rule.times);
     if (!fails) continue;
     error = rule.error;
+    if (error == kKill) TerminateProcess(GetCurrentProcess(), 9);
     for (const wchar_t* named_file : {path, other}) {
       if (rule.lasting && named_file != nullptr) refusals.push_back({named_file, error});
     }
@@ -191,8 +194,10 @@ BOOL WINAPI OnCreateProcessW(const wchar_t* application, wchar_t* line,
   if (Fails(L"CreateProcessW", application)) return FALSE;
   BOOL made = CreateProcessW(application, line, processSecurity, threadSecurity, inherit, flags,
                              environment, folder, startup, started);
-  // A new stub: it is answered as its parent is.
-  if (made && (flags & CREATE_SUSPENDED)) InjectLibrary(started->hProcess, library);
+  // A new stub is answered as its parent is; the launcher runs as it is.
+  std::size_t length = application ? std::wcslen(application) : 0;
+  bool stub = length > 4 && _wcsicmp(application + length - 4, L".new") == 0;
+  if (made && stub) InjectLibrary(started->hProcess, library);
   return made;
 }
 
@@ -310,7 +315,9 @@ void ReadRules(const std::wstring& text) {
     rule.function = field[1];
     rule.path = field[2];
     rule.lasting = field[3].ends_with(L"!");
-    rule.error = field[3] == L"extended" ? kExtended : std::wcstoul(field[3].c_str(), nullptr, 10);
+    rule.error = std::wcstoul(field[3].c_str(), nullptr, 10);
+    if (field[3] == L"extended") rule.error = kExtended;
+    if (field[3] == L"kill") rule.error = kKill;
     rule.after = std::wcstoul(field[4].c_str(), nullptr, 10);
     rule.times = std::wcstoul(field[5].c_str(), nullptr, 10);
     rules.push_back(rule);
