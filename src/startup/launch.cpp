@@ -41,12 +41,14 @@ struct StartedProcess {
 constexpr int kStartAttempts = 3;
 
 // A job that ends what is in it when its last handle, this stub's, closes: at this stub's
-// end or its kill at any instant. What the programs in it start never joins it.
+// end or its kill at any instant. Once let go, it limits nothing; what the program starts
+// joins it, and may leave it as it would leave any job. (Not silent breakaway, which would
+// keep those out: with jobs within jobs, it brings Wine's server down.)
 UniqueJob MakeGuardJob() {
   UniqueJob job(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
   if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                       sizeof limits)) {
     job.reset();
@@ -57,7 +59,7 @@ UniqueJob MakeGuardJob() {
 // Lets the program in the job outlive this stub.
 bool ReleaseFromGuard(HANDLE job) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
   return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 }
 
