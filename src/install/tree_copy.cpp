@@ -137,15 +137,18 @@ void KeepWholeCopies(const Path& source, const Path& build) {
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
     if (IsDotOrDotDot(entry.cFileName)) continue;
     Path from = JoinPath(source, entry.cFileName), copy = JoinPath(build, entry.cFileName);
+    // What an earlier build copied of the source's own copies in progress is no file of the
+    // game's either.
+    bool scratch = IsScratchName(entry.cFileName);
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (!HoldSameBytes(copy, from)) RemoveFile(copy);
+      if (scratch || !HoldSameBytes(copy, from)) RemoveFile(copy);
       continue;
     }
     WIN32_FILE_ATTRIBUTE_DATA there;
     bool folder = GetFileAttributesExW(SystemPath(from).c_str(), GetFileExInfoStandard, &there) &&
                   (there.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                   !(there.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!folder) RemoveTree(copy);
+    if (scratch || !folder) RemoveTree(copy);
   }
 }
 
@@ -171,7 +174,7 @@ bool BuildCopy(const Path& source, const Path& build) {
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
     if (!find) whole = false;
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      if (IsDotOrDotDot(entry.cFileName)) continue;
+      if (IsDotOrDotDot(entry.cFileName) || IsScratchName(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         whole = CopyIntoBuild(fromChild, toChild) && whole;
@@ -297,7 +300,9 @@ bool CopyTree(const Path& source, const Path& target, const Path& scratch, const
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
     if (!find) settled = false;
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      if (IsDotOrDotDot(entry.cFileName)) continue;
+      // A copy in progress in the source, which a cut-off move may have left, is no file of
+      // the game's.
+      if (IsDotOrDotDot(entry.cFileName) || IsScratchName(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         settled =

@@ -16,12 +16,13 @@ namespace quillmere {
 // only when whole. So neither a cut-off copy nor two stubs copying at once can leave a
 // damaged file under a real name, and no file is replaced. `scratch` and `build` may be
 // empty: every copy is then made beside its target, or no folder is built. Links to
-// directories are neither followed nor copied. True when the copy is settled: every file of
-// the source stands in the target or can never be copied there (a folder where the source
-// has a file, or the reverse; a name the volume cannot hold; access denied). False when one
-// may be copied by a later start: a file held beyond the start's time for waiting, a full
-// disk, a share or cloud file offline, a folder that could not be made or waits. A missing
-// source has nothing to copy.
+// directories are neither followed nor copied, and neither are the source's entries named
+// as copies in progress (ScratchName), which a cut-off move may have left there. True when
+// the copy is settled: every file of the source stands in the target or can never be copied
+// there (a folder where the source has a file, or the reverse; a name the volume cannot
+// hold; access denied). False when one may be copied by a later start: a file held beyond
+// the start's time for waiting, a full disk, a share or cloud file offline, a folder that
+// could not be made or waits. A missing source has nothing to copy.
 bool CopyTree(const Path& source, const Path& target, const Path& scratch, const Path& build);
 
 // This start's own folder in `scratch` for the folders that CopyTree builds. The trees that
