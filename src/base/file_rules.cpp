@@ -89,4 +89,10 @@ bool ParseScratchName(std::wstring_view name, std::uint32_t& processId, std::uin
   return ReadHex(name, count) && name.empty();
 }
 
+bool IsScratchName(std::wstring_view name) {
+  std::uint32_t processId = 0;
+  std::uint64_t startTime = 0;
+  return ParseScratchName(name, processId, startTime);
+}
+
 }  // namespace quillmere

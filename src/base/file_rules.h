@@ -58,6 +58,10 @@ std::wstring ScratchName(std::uint32_t processId, std::uint64_t startTime, std::
 // The start that made a copy in progress named `name`: false when the name is no such copy's.
 bool ParseScratchName(std::wstring_view name, std::uint32_t& processId, std::uint64_t& startTime);
 
+// Whether `name` is that of a copy in progress, of whichever start: never a file of the
+// game's to copy, as a cut-off move may have left it.
+bool IsScratchName(std::wstring_view name);
+
 // What a copy in progress begins with, for finding them.
 inline constexpr wchar_t kScratchPrefix[] = L".quillmere-copy-";
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "base/file_rules.h"
 #include "base/handle.h"
@@ -177,18 +179,23 @@ Path ScratchPath(const Path& folder) {
   return JoinPath(folder, ScratchName(GetCurrentProcessId(), startTime, count++));
 }
 
-FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy) {
-  copy = ScratchPath(folder);
+FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy, bool beside) {
+  Path own = beside ? ScratchPath(folder) : folder;
+  copy = ScratchPath(own);
+  if (beside && !CreateDirectoryW(SystemPath(own).c_str(), nullptr)) return FileResult::kFailed;
   std::wstring from = SystemPath(source), to = SystemPath(copy);
   FileResult copied = Persist(Path(), [&] { return CopyFileW(from.c_str(), to.c_str(), TRUE); });
   if (copied != FileResult::kDone) {
     // A partial copy would hold room that the game may need.
     DWORD error = GetLastError();
     RemoveFileWhenFree(copy);
+    if (beside) RemoveCopyFolder(copy);
     SetLastError(error);
   }
   return copied;
 }
+
+void RemoveCopyFolder(const Path& copy) { RemoveDirectoryW(SystemPath(FolderOf(copy)).c_str()); }
 
 bool IsScratchOfEndedStart(std::wstring_view name) {
   std::uint32_t id;
@@ -209,10 +216,37 @@ void RemoveScratchLeftovers(const Path& folder) {
   std::wstring pattern = SystemPath(JoinPath(folder, std::wstring(kScratchPrefix) + L"*"));
   UniqueFind find(FindFirstFileW(pattern.c_str(), &entry));
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    // A folder of an ended start is a tree that a later start takes over.
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (IsScratchOfEndedStart(entry.cFileName)) RemoveFile(JoinPath(folder, entry.cFileName));
+    DWORD attributes = entry.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        IsScratchOfEndedStart(entry.cFileName)) {
+      RemoveTree(JoinPath(folder, entry.cFileName));
+    }
   }
+}
+
+void RemoveTree(const Path& folder) {
+  // Every folder under it, parents before children, so that they go in the reverse order.
+  std::vector<Path> folders = {folder};
+  for (std::size_t k = 0; k < folders.size(); ++k) {
+    WIN32_FIND_DATAW entry;
+    UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folders[k], L"*")).c_str(), &entry));
+    for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+      std::wstring_view name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      Path child = JoinPath(folders[k], name);
+      DWORD attributes = entry.dwFileAttributes;
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        RemoveFile(child);
+      } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Removed as a link, never entered.
+        RemoveDirectoryW(SystemPath(child).c_str());
+      } else {
+        folders.push_back(std::move(child));
+      }
+    }
+  }
+  for (auto k = folders.rbegin(); k != folders.rend(); ++k)
+    RemoveDirectoryW(SystemPath(*k).c_str());
 }
 
 std::uint32_t VolumeOf(const Path& path) {

@@ -108,14 +108,26 @@ Path ScratchPath(const Path& folder);
 // Copies `source` into `folder`, on the volume of its target, under a name of this start's
 // own, which `copy` receives, waiting out a file held for a moment. The copy is renamed
 // into place only once whole, so that no name ever holds part of a file; one that fails is
-// removed at once, and the system's error for it is kept.
-FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy);
+// removed at once, and the system's error for it is kept. With `beside`, `folder` is the
+// target's own, the player's and not ours: the copy is made inside a folder of this start's
+// own made there for it (RemoveCopyFolder removes it), so that what a start cut off leaves
+// there is a folder of ours, and a player's file of a copy's name is never taken for one.
+FileResult CopyToScratch(const Path& source, const Path& folder, Path& copy, bool beside = false);
+
+// Removes the folder that CopyToScratch made for `copy` beside its target, once the copy
+// took its place or was removed; one that a held copy keeps is left for a later start.
+void RemoveCopyFolder(const Path& copy);
 
 // Whether `name` is a name of the start's own (ScratchPath) of a start that no longer runs.
 bool IsScratchOfEndedStart(std::wstring_view name);
 
-// Removes the copies in progress in `folder` that starts which no longer run left behind.
+// Removes the folders of copies beside their targets that starts which no longer run left
+// in `folder`, with what is in them. A file of such a name is the player's, and a link of
+// one leads elsewhere: both stay.
 void RemoveScratchLeftovers(const Path& folder);
+
+// Removes `folder` with everything under it, entering no link.
+void RemoveTree(const Path& folder);
 
 // The serial number of the volume that holds `path`; 0 when it cannot be told.
 std::uint32_t VolumeOf(const Path& path);

@@ -36,12 +36,13 @@ bool MarkFill(const Path& fill) {
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(fill, L"*")).c_str(), &entry));
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
+      // A folder of an ended start is a tree that a later start takes over.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       bool copy = std::wstring_view(entry.cFileName).starts_with(kScratchPrefix);
-      if (!copy && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (!copy || IsScratchOfEndedStart(entry.cFileName)) {
         RemoveFile(JoinPath(fill, entry.cFileName));
       }
     }
-    RemoveScratchLeftovers(fill);
     return true;
   }
   CreateFolder(fill);

@@ -17,6 +17,7 @@ namespace {
 struct HeldCopy {
   Path partial;
   Path target;
+  bool beside;  // in a folder of its own beside the target
 };
 
 // Whether the copy of a file that failed with `error` is settled: a later start can do no
@@ -26,8 +27,9 @@ bool Settled(DWORD error) { return ClassifyFailure(error) != Failure::kPasses; }
 // After a whole copy failed to take its name with `error`: the copy goes, and the file is
 // settled when another stub's copy took the name meanwhile or a later start can do no
 // better.
-bool SettleFailedRename(const Path& partial, DWORD error) {
-  RemoveFile(partial);
+bool SettleFailedRename(const HeldCopy& copy, DWORD error) {
+  RemoveFile(copy.partial);
+  if (copy.beside) RemoveCopyFolder(copy.partial);
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || Settled(error);
 }
 
@@ -35,36 +37,42 @@ bool SettleFailedRename(const Path& partial, DWORD error) {
 bool PutCopyInPlace(const HeldCopy& copy) {
   FileResult moved = MovePath(copy.partial, copy.target, 0);
   if (moved == FileResult::kInUse) return false;
-  return moved == FileResult::kDone || SettleFailedRename(copy.partial, GetLastError());
+  if (moved != FileResult::kDone) return SettleFailedRename(copy, GetLastError());
+  if (copy.beside) RemoveCopyFolder(copy.partial);
+  return true;
 }
 
 // Settled when `target` now stands (or was there already), when it can never be copied,
 // or when its whole copy waits in `held` for a program to let go of it. The copy is made in
-// `scratch`, a folder on the target's volume, and renamed into place whole.
+// `scratch`, a folder of ours on the target's volume, or, without one, beside the target,
+// and renamed into place whole.
 bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path& scratch,
                               std::vector<HeldCopy>& held) {
   // A file there is the player's and stays; a folder there takes the name for good. A name
   // that cannot even be looked at (one still pending deletion) is left for a later start.
   PathKind there = KindOf(target);
   if (there != PathKind::kNothing) return there != PathKind::kUnknown;
-  Path partial;
-  FileResult copied = CopyToScratch(source, scratch, partial);
+  HeldCopy copy = {Path(), target, scratch.empty()};
+  FileResult copied =
+      CopyToScratch(source, copy.beside ? FolderOf(target) : scratch, copy.partial, copy.beside);
   if (copied != FileResult::kDone) return copied == FileResult::kFailed && Settled(GetLastError());
-  if (MoveFileExW(SystemPath(partial).c_str(), SystemPath(target).c_str(), 0)) return true;
+  if (MoveFileExW(SystemPath(copy.partial).c_str(), SystemPath(target).c_str(), 0)) {
+    if (copy.beside) RemoveCopyFolder(copy.partial);
+    return true;
+  }
   DWORD error = GetLastError();
   // A scanner looking at the fresh copy: the others go on meanwhile.
   if (FailedOnFileInUse()) {
-    held.push_back({partial, target});
+    held.push_back(std::move(copy));
     return true;
   }
   // Two shares of one server may show one volume serial: the copy is made beside the target.
-  Path beside = FolderOf(target);
-  if (error == ERROR_NOT_SAME_DEVICE && scratch != beside) {
-    RemoveFile(partial);
-    RemoveScratchLeftovers(beside);
-    return CopyFileWithoutReplacing(source, target, beside, held);
+  if (error == ERROR_NOT_SAME_DEVICE && !copy.beside) {
+    RemoveFile(copy.partial);
+    RemoveScratchLeftovers(FolderOf(target));
+    return CopyFileWithoutReplacing(source, target, Path(), held);
   }
-  return SettleFailedRename(partial, error);
+  return SettleFailedRename(copy, error);
 }
 
 bool IsDotOrDotDot(const wchar_t* name) {
@@ -129,15 +137,18 @@ void KeepWholeCopies(const Path& source, const Path& build) {
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
     if (IsDotOrDotDot(entry.cFileName)) continue;
     Path from = JoinPath(source, entry.cFileName), copy = JoinPath(build, entry.cFileName);
+    // What an earlier build copied of the source's own copies in progress is no file of the
+    // game's either.
+    bool scratch = IsScratchName(entry.cFileName);
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (!HoldSameBytes(copy, from)) RemoveFile(copy);
+      if (scratch || !HoldSameBytes(copy, from)) RemoveFile(copy);
       continue;
     }
     WIN32_FILE_ATTRIBUTE_DATA there;
     bool folder = GetFileAttributesExW(SystemPath(from).c_str(), GetFileExInfoStandard, &there) &&
                   (there.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                   !(there.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!folder) RemoveTree(copy);
+    if (scratch || !folder) RemoveTree(copy);
   }
 }
 
@@ -163,7 +174,7 @@ bool BuildCopy(const Path& source, const Path& build) {
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
     if (!find) whole = false;
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      if (IsDotOrDotDot(entry.cFileName)) continue;
+      if (IsDotOrDotDot(entry.cFileName) || IsScratchName(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         whole = CopyIntoBuild(fromChild, toChild) && whole;
@@ -289,11 +300,14 @@ bool CopyTree(const Path& source, const Path& target, const Path& scratch, const
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(from, L"*")).c_str(), &entry));
     if (!find) settled = false;
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      if (IsDotOrDotDot(entry.cFileName)) continue;
+      // A copy in progress in the source, which a cut-off move may have left, is no file of
+      // the game's.
+      if (IsDotOrDotDot(entry.cFileName) || IsScratchName(entry.cFileName)) continue;
       Path fromChild = JoinPath(from, entry.cFileName), toChild = JoinPath(to, entry.cFileName);
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        settled = CopyFileWithoutReplacing(fromChild, toChild, sameVolume ? scratch : to, held) &&
-                  settled;
+        settled =
+            CopyFileWithoutReplacing(fromChild, toChild, sameVolume ? scratch : Path(), held) &&
+            settled;
       } else if (IsFolderToWalk(entry.dwFileAttributes, entry.dwReserved0)) {
         Path buildChild =
             sameVolume && !folder.build.empty() ? JoinPath(folder.build, entry.cFileName) : Path();
@@ -327,30 +341,6 @@ Path TakeOverScratchTrees(const Path& scratch) {
     adopted = true;
   }
   return own;
-}
-
-void RemoveTree(const Path& folder) {
-  // Every folder under it, parents before children, so that they go in the reverse order.
-  std::vector<Path> folders = {folder};
-  for (std::size_t k = 0; k < folders.size(); ++k) {
-    WIN32_FIND_DATAW entry;
-    UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folders[k], L"*")).c_str(), &entry));
-    for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      if (IsDotOrDotDot(entry.cFileName)) continue;
-      Path child = JoinPath(folders[k], entry.cFileName);
-      DWORD attributes = entry.dwFileAttributes;
-      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        RemoveFile(child);
-      } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // Removed as a link, never entered.
-        RemoveDirectoryW(SystemPath(child).c_str());
-      } else {
-        folders.push_back(std::move(child));
-      }
-    }
-  }
-  for (auto k = folders.rbegin(); k != folders.rend(); ++k)
-    RemoveDirectoryW(SystemPath(*k).c_str());
 }
 
 }  // namespace quillmere

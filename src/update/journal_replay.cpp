@@ -10,16 +10,21 @@ namespace quillmere {
 namespace {
 
 // Moves a staged file that lies on another volume than its target: a whole copy is made
-// beside the target and renamed over it, and only then does the staged file go. A move
-// that copied straight onto the target would leave it cut short on a full disk.
+// beside the target, in a folder of this start's own, and renamed over it, and only then
+// does the staged file go. A move that copied straight onto the target would leave it cut
+// short on a full disk.
 FileResult CopyFromAnotherVolume(const Path& source, const Path& target) {
   Path folder = FolderOf(target), copy;
   RemoveScratchLeftovers(folder);
-  FileResult result = CopyToScratch(source, folder, copy);
+  FileResult result = CopyToScratch(source, folder, copy, true);
   if (result != FileResult::kDone) return result;
   result = MovePath(copy, target, MOVEFILE_REPLACE_EXISTING);
   DWORD error = GetLastError();
-  RemoveFileWhenFree(result == FileResult::kDone ? source : copy);
+  if (result != FileResult::kDone) RemoveFileWhenFree(copy);
+  // The folder goes while the staged file stays: a start cut off in between leaves the entry
+  // to a later start, which removes what is left of the folder as it copies again.
+  RemoveCopyFolder(copy);
+  if (result == FileResult::kDone) RemoveFileWhenFree(source);
   SetLastError(error);
   return result;
 }
