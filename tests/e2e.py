@@ -112,6 +112,9 @@ def apply(tree, entries, read_only=None):
 
 
 def lay_out():
+    # The mounts of a lay-out before, so that they never stack.
+    for path in get(FIRST, "mount").split()[::2]:
+        subprocess.run(["umount", "-l", os.path.join(ROOT, path)], stderr=subprocess.DEVNULL)
     shutil.rmtree(ROOT, ignore_errors=True)
     # A folder on a small file system of its own: another volume, or a full disk.
     for path, size in re.findall(r"(\S+) (\S+)", get(FIRST, "mount")):

@@ -4,7 +4,8 @@
 import re
 
 ESCAPES = {"n": b"\n", "r": b"\r", "t": b"\t", "0": b"\0", "s": b" "}
-REPEAT = re.compile(r"(?<!\\)\{([^{}]*)\}\*(\d+)")
+# A repeated text may hold the escape \{N}.
+REPEAT = re.compile(r"(?<!\\)\{((?:\\\{\d+\}|[^{}])*)\}\*(\d+)")
 
 
 def unescape(text):
