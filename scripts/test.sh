@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that every source is formatted, builds everything and
 # runs every test suite: the portable core natively under ASan and UBSan and the checks
-# of the built exe; the core, the end-to-end scenarios and the crash test under Wine; a
-# short fuzzing run; and an unsigned release:
+# of the built exe; the core, the end-to-end scenarios, the crash tests and the sweep of
+# injected faults under Wine; a short fuzzing run; and an unsigned release:
 # two clean builds that must give the same Quillmere.exe.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
