@@ -56,11 +56,12 @@ UniqueJob MakeGuardJob() {
   return job;
 }
 
-// Lets the program in the job outlive this stub.
+// Lets the program in the job outlive this stub; one started without a job outlives it anyway.
 bool ReleaseFromGuard(HANDLE job) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return !job ||
+         SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 }
 
 // Starts a program suspended, inside a guard job from its creation: a program whose parent
@@ -71,30 +72,38 @@ bool StartProcess(const wchar_t* application, std::wstring commandLine,
                   const Path& workingDirectory, DWORD flags, StartedProcess& started) {
   started.job = MakeGuardJob();
   HANDLE jobs[] = {started.job.get()};
+  // Room for the one attribute, which takes 48 bytes on x64.
   alignas(16) char space[128];
   STARTUPINFOEXW startup = {};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(space);
+  auto guard = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(space);
   SIZE_T size = sizeof space;
-  if (!started.job || !InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size)) {
-    return false;
+  bool listed = started.job && InitializeProcThreadAttributeList(guard, 1, 0, &size);
+  if (listed && !UpdateProcThreadAttribute(guard, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs,
+                                           sizeof jobs, nullptr, nullptr)) {
+    DeleteProcThreadAttributeList(guard);
+    listed = false;
   }
-  bool listed =
-      UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs,
-                                sizeof jobs, nullptr, nullptr);
-  flags |= CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
   PROCESS_INFORMATION info = {};
   std::uint32_t pause = 0;
-  for (int attempt = 1; listed; ++attempt) {
-    if (CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                       workingDirectory.c_str(), &startup.StartupInfo, &info)) {
-      break;
-    }
-    if (GetLastError() == ERROR_INTERNAL_ERROR && attempt < kStartAttempts) continue;
-    if (!FailedOnFileInUse() || !PauseBeforeRetry(pause)) listed = false;
+  bool made = false;
+  for (int attempt = 1; !made; ++attempt) {
+    startup.StartupInfo.cb = listed ? sizeof startup : sizeof startup.StartupInfo;
+    startup.lpAttributeList = listed ? guard : nullptr;
+    DWORD extended = listed ? EXTENDED_STARTUPINFO_PRESENT : 0;
+    made = CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE,
+                          flags | CREATE_SUSPENDED | extended, nullptr, workingDirectory.c_str(),
+                          &startup.StartupInfo, &info);
+    if (made || (GetLastError() == ERROR_INTERNAL_ERROR && attempt < kStartAttempts)) continue;
+    if (FailedOnFileInUse() && PauseBeforeRetry(pause)) continue;
+    // The system may refuse the job itself (one within a job that does not allow it): the
+    // program is then started as any other, rather than not at all.
+    if (!listed) break;
+    DeleteProcThreadAttributeList(guard);
+    listed = false;
+    started.job.reset();
   }
-  DeleteProcThreadAttributeList(startup.lpAttributeList);
-  if (!listed) return false;
+  if (listed) DeleteProcThreadAttributeList(guard);
+  if (!made) return false;
   started.process = UniqueProcessHandle(info.hProcess);
   started.thread = UniqueProcessHandle(info.hThread);
   started.id = info.dwProcessId;
