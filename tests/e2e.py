@@ -4,9 +4,10 @@
 # which also stands in for the launcher and the client, and compares the messages, what
 # the probe received, the exit code and the whole folder with what the scenario expects.
 #
-#   e2e.py SCENARIOS NAME STUB PROBE WINE [crash]
+#   e2e.py SCENARIOS NAME STUB PROBE WINE [crash | sweep]
 #
-# With "crash" the first start is killed at many moments (QUILLMERE_CRASH_KILLS, 8).
+# With "crash" the first start's stub is killed at many moments (QUILLMERE_CRASH_KILLS, 8);
+# with "sweep" each call of the first start fails in turn.
 #
 # Nothing that a test starts outlives it or holds its output: programs under Wine write to
 # files of the test, and every process whose command line lies under the test's folder is
@@ -174,8 +175,8 @@ def windows(path):
     return "Z:" + path.replace("/", "\\")
 
 
-# Ends every process whose command line lies under the test's folder, and tells whether
-# there was one: a program that a start left running outside the probe's job.
+# Ends every process whose command line lies under the test's folder, and gives their
+# command lines: programs that a start left running outside the probe's job.
 def end_strays():
     ended = []
     for mark in [WORK, windows(WORK)]:
@@ -311,7 +312,8 @@ def forecast():
     # The probe makes no copy in progress for the check.
     env = {key: value for key, value in os.environ.items() if key != "QUILLMERE_RUNNING_COPY"}
     report = probe(shell + [f'/s /c "{line} > "{windows(said)}""'], env)
-    end_strays()
+    left = end_strays()
+    check(not left, f"processes outlived the check: {left}")
     compare(before, "after the check")
     ended = re.search("exit\x1f.*?\x1f(.*?)\x1e", report).group(1)
     check(ended == status, f"the check ends with {ended}: {read(said)[:2000]}")
