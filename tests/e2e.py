@@ -150,8 +150,18 @@ def snapshot():
             tree[base + name + "/"] = b""
         for name in files:
             tree[base + name] = read(os.path.join(folder, name))
-    # A tree that a fill builds bears a name of its start's own.
-    tree = {re.sub(r"\.quillmere-copy-[^/]*/", "~tree/", path): tree[path] for path in tree}
+    # A tree that a fill builds bears a name of its start's own: the trees of a folder are
+    # ~tree, ~tree2 and so on, in the order of their names.
+    aliases = {}
+
+    def alias(match):
+        folder = match.string[: match.start()]
+        if (folder, match[0]) not in aliases:
+            count = len([key for key in aliases if key[0] == folder])
+            aliases[(folder, match[0])] = "~tree" + (str(count + 1) if count else "") + "/"
+        return aliases[(folder, match[0])]
+
+    tree = {re.sub(r"\.quillmere-copy-[^/]*/", alias, path): tree[path] for path in sorted(tree)}
     # A later start deletes the stub that a replacement set aside, as it may still run
     # now: one that is whole makes no difference.
     for path in list(tree):
@@ -374,10 +384,10 @@ def judge(said, before, seen):
         brought = [p for p in after if p.startswith(mine) and p not in before]
         brought = [p for p in brought if p not in landed and p[len("live/") :] not in before]
         check(bool(brought) == ("from" in fill), f"the fill: {fill}; brought {brought[:3]}")
-        # Copies and trees (named ~tree) in progress directly in the mark, each counted once.
+        # Copies and trees (named ~tree, ~tree2...) in progress directly in the mark, each once.
         mark = re.escape(instance + "/.quillmere-filling/")
         copies = [
-            path for path in before if re.fullmatch(mark + r"(\.quillmere-copy.*|~tree/)", path)
+            path for path in before if re.fullmatch(mark + r"(\.quillmere-copy.*|~tree\d*/)", path)
         ]
         check(fill.get("leftover_copies", 0) == len(copies), f"the fill's copies: {fill}")
     print("the check's prediction held" if not failures else "the check's prediction failed")
