@@ -16,10 +16,10 @@ Path StubPathOf(std::wstring_view executablePath) {
   if (!executablePath.ends_with(L".new")) return Path(executablePath);
   executablePath.remove_suffix(4);
   // A spare name, "<stub>.<eight hex digits>.new", where "<stub>.new" was taken.
-  std::size_t dot = executablePath.size() >= 9 ? executablePath.size() - 9 : 0;
-  std::wstring_view digits = executablePath.substr(dot + 1);
-  if (dot != 0 && executablePath[dot] == L'.' &&
-      digits.find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos) {
+  std::size_t size = executablePath.size();
+  if (size > 9 && executablePath[size - 9] == L'.' &&
+      executablePath.substr(size - 8).find_first_not_of(L"0123456789abcdef") ==
+          std::wstring_view::npos) {
     executablePath.remove_suffix(9);
   }
   return Path(executablePath);
