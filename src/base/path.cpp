@@ -17,9 +17,7 @@ Path StubPathOf(std::wstring_view executablePath) {
   executablePath.remove_suffix(4);
   // A spare name, "<stub>.<eight hex digits>.new", where "<stub>.new" was taken.
   std::size_t size = executablePath.size();
-  if (size > 9 && executablePath[size - 9] == L'.' &&
-      executablePath.substr(size - 8).find_first_not_of(L"0123456789abcdef") ==
-          std::wstring_view::npos) {
+  if (size > 9 && executablePath[size - 9] == L'.' && IsHexName(executablePath.substr(size - 8))) {
     executablePath.remove_suffix(9);
   }
   return Path(executablePath);

@@ -24,6 +24,11 @@ inline std::wstring LowerCaseName(std::wstring_view name) {
   return lower;
 }
 
+// Whether `text` could be a HexName: lower-case hex digits only, at least one.
+inline bool IsHexName(std::wstring_view text) {
+  return !text.empty() && text.find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
+}
+
 // `number` in lower-case hex, for names that must differ: as std::to_wstring would
 // bring 23 KB of formatting code into the stub.
 inline std::wstring HexName(std::uint64_t number) {

@@ -12,8 +12,7 @@ bool IsStubLeftover(std::wstring_view stubName, std::wstring_view fileName) {
   if (rest == L"old" || rest == L"new") return true;
   if (!rest.ends_with(L".old") && !rest.ends_with(L".new")) return false;
   rest.remove_suffix(4);
-  return !rest.empty() && rest.size() <= 8 &&
-         rest.find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
+  return rest.size() <= 8 && IsHexName(rest);
 }
 
 Path SpareNewStubPathOf(const Path& stub, std::uint32_t processId) {

@@ -85,6 +85,12 @@ void Log(const wchar_t* function, const wchar_t* path, const wchar_t* other) {
   WriteFile(journal, line.data(), static_cast<DWORD>(line.size() * 2), &written, nullptr);
 }
 
+// Whether the program at `path` is a new stub, still named <stub>.new or a spare of it.
+bool IsNewStub(const wchar_t* path) {
+  std::size_t length = path ? std::wcslen(path) : 0;
+  return length > 4 && _wcsicmp(path + length - 4, L".new") == 0;
+}
+
 bool Names(const wchar_t* path, const std::wstring& part) {
   return part.empty() || (path != nullptr && std::wcsstr(path, part.c_str()) != nullptr);
 }
@@ -195,9 +201,7 @@ BOOL WINAPI OnCreateProcessW(const wchar_t* application, wchar_t* line,
   BOOL made = CreateProcessW(application, line, processSecurity, threadSecurity, inherit, flags,
                              environment, folder, startup, started);
   // A new stub is answered as its parent is; the launcher runs as it is.
-  std::size_t length = application ? std::wcslen(application) : 0;
-  bool stub = length > 4 && _wcsicmp(application + length - 4, L".new") == 0;
-  if (made && stub) InjectLibrary(started->hProcess, library);
+  if (made && IsNewStub(application)) InjectLibrary(started->hProcess, library);
   return made;
 }
 
@@ -330,8 +334,8 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   GetModuleFileNameW(self, library, MAX_PATH);
   wchar_t text[32768];
-  DWORD length = GetModuleFileNameW(nullptr, text, MAX_PATH);
-  if (length > 4 && _wcsicmp(text + length - 4, L".new") == 0) process = L'n';
+  GetModuleFileNameW(nullptr, text, MAX_PATH);
+  if (IsNewStub(text)) process = L'n';
   if (GetEnvironmentVariableW(L"QUILLMERE_FAULTS_LOG", text, 32768)) {
     journal = CreateFileW(text, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_ALWAYS, 0, nullptr);
