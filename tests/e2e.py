@@ -21,6 +21,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 from notation import expand, patched, unescape
 
@@ -186,14 +187,22 @@ def windows(path):
 
 
 # Ends every process whose command line lies under the test's folder, and gives their
-# command lines: programs that a start left running outside the probe's job.
+# command lines: programs that a start left running outside the probe's job. One that Wine
+# has already ended (a job closed on it as it began) may linger a moment in the system's
+# list; only what is still there after some seconds waits for good.
 def end_strays():
-    ended = []
-    for mark in [WORK, windows(WORK)]:
-        found = subprocess.run(["pgrep", "-af", re.escape(mark)], stdout=subprocess.PIPE)
-        ended += found.stdout.decode(errors="replace").splitlines()
-        subprocess.run(["pkill", "-9", "-f", re.escape(mark)])
-    return ended
+    marks = [re.escape(WORK), re.escape(windows(WORK))]
+    for attempt in range(100):
+        found = []
+        for mark in marks:
+            listed = subprocess.run(["pgrep", "-af", mark], stdout=subprocess.PIPE)
+            found += listed.stdout.decode(errors="replace").splitlines()
+        if not found:
+            break
+        time.sleep(0.1)
+    for mark in marks:
+        subprocess.run(["pkill", "-9", "-f", mark])
+    return found
 
 
 def wine(command, output=subprocess.DEVNULL, env=None):
