@@ -96,8 +96,16 @@ std::vector<DWORD> ProcessesIn(HANDLE job) {
     ULONG_PTR more[63];
   } ids = {};
   QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr);
-  ULONG_PTR* first = ids.list.ProcessIdList;
-  return std::vector<DWORD>(first, first + ids.list.NumberOfProcessIdsInList);
+  std::vector<DWORD> running;
+  for (ULONG i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+    DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+    // Wine keeps a process whose start a kill of its parent cut short in the job for good,
+    // though it has ended as far as its handle tells; Windows lists only running ones.
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) running.push_back(id);
+    if (process) CloseHandle(process);
+  }
+  return running;
 }
 
 // Reads and closes each message box that a process of the job shows, once.
