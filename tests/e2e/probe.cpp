@@ -3,14 +3,15 @@
 //   probe --run HOLD KILL GAP STUB ARGUMENTS
 //     Starts the stub in a job (a second one GAP ms later, unless GAP is "-"), holds the
 //     file HOLD open without sharing meanwhile (unless "-"; with every sharing after "="),
-//     reads and closes the message
-//     boxes of the job's processes, and waits until the job is empty, or ends it after
-//     KILL ms (unless 0). Writes UTF-16 records, each ended by U+001E, of fields
-//     separated by U+001F: "exit", the milliseconds until the job was empty and each
-//     stub's exit code; "box", caption, text and 1 when it shows an icon, for each
-//     message box; "args", the stub's own arguments as the system splits them; "copy",
-//     the name of a copy in progress of its own that it put in the folder
-//     QUILLMERE_RUNNING_COPY names, if any, beside one of an ended start of its number.
+//     reads and closes the message boxes of the job's processes, ends the stubs after KILL
+//     ms (unless 0), and waits until no process of the job runs. Writes UTF-16 records,
+//     each ended by U+001E, of fields separated by U+001F: "exit", the milliseconds until
+//     then and each stub's exit code; "box", caption, text and 1 when it shows an icon,
+//     for each message box; "args", the stub's own arguments as the system splits them;
+//     "left", the programs of the job still running 30 s after the stubs ended, which it
+//     then ends; "copy", the name of a copy in progress of its own that it put in the
+//     folder QUILLMERE_RUNNING_COPY names, if any, beside one of an ended start of its
+//     number. The first record, "began", tells that Wine started it at all.
 //   probe --squat
 //     Makes the events by which a new stub shows that it runs beforehand, set, for every
 //     id that Wine hands out. Prints "ready" once they stand, and waits.
