@@ -215,6 +215,14 @@ def wine(command, output=subprocess.DEVNULL, env=None):
     )
 
 
+# The probe's HOLD for a row's "hold": "-", or the file's Windows path, after "=" when shared.
+def held(hold):
+    if hold == "-":
+        return hold
+    shared = hold[:1] == "="
+    return "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
+
+
 # Runs the probe and gives its report. Now and then Wine fails to start a program at all
 # ("failed to map the shared user data"); the probe has then not even written that it
 # began, nothing of the test ran, and it is started again.
@@ -235,9 +243,6 @@ def probe(arguments, env):
 def run(hold="-", kill=0, gap="-", faults=None, log=None):
     shutil.rmtree(PROBE_OUT, ignore_errors=True)
     os.mkdir(PROBE_OUT)
-    if hold != "-":
-        shared = hold[:1] == "="
-        hold = "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
     helpers = []
     if " squatted" in get(FIRST, "=="):
         helpers.append(wine([PROBE_EXE, "--squat"], subprocess.PIPE))
@@ -251,7 +256,7 @@ def run(hold="-", kill=0, gap="-", faults=None, log=None):
         env.update(QUILLMERE_FAULTS_DLL=windows(FAULTS_DLL), QUILLMERE_FAULTS=faults)
     if log:
         env.update(QUILLMERE_FAULTS_LOG=windows(log))
-    report = probe(["--run", hold, str(kill), gap, stub, ARGS], env)
+    report = probe(["--run", held(hold), str(kill), gap, stub, ARGS], env)
     for helper in helpers:
         helper.kill()
         helper.wait()
@@ -323,11 +328,7 @@ def forecast():
     line = (
         f'"{CHECK}" {"--json" * (not says)} --stub {name} {options} "{windows(folder)}" -- {ARGS}'
     )
-    hold = get(FIRST, "hold", "-")
-    if hold != "-":
-        shared = hold[:1] == "="
-        hold = "=" * shared + windows(os.path.join(ROOT, hold[shared:]))
-    shell = ["--run", hold, "0", "-", "C:\\windows\\system32\\cmd.exe"]
+    shell = ["--run", held(get(FIRST, "hold", "-")), "0", "-", "C:\\windows\\system32\\cmd.exe"]
     # The probe makes no copy in progress for the check.
     env = {key: value for key, value in os.environ.items() if key != "QUILLMERE_RUNNING_COPY"}
     # Now and then Wine fails to start a program at all; cmd then ends with its own code and

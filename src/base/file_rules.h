@@ -62,6 +62,10 @@ bool ParseScratchName(std::wstring_view name, std::uint32_t& processId, std::uin
 // game's to copy, as a cut-off move may have left it.
 bool IsScratchName(std::wstring_view name);
 
+// Whether `name`, found in a folder, is the folder itself or its parent, which every listing
+// of a folder holds.
+inline bool IsDotOrDotDot(std::wstring_view name) { return name == L"." || name == L".."; }
+
 // What a copy in progress begins with, for finding them.
 inline constexpr wchar_t kScratchPrefix[] = L".quillmere-copy-";
 

@@ -231,9 +231,8 @@ void RemoveTree(const Path& folder) {
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(SystemPath(JoinPath(folders[k], L"*")).c_str(), &entry));
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-      std::wstring_view name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      Path child = JoinPath(folders[k], name);
+      if (IsDotOrDotDot(entry.cFileName)) continue;
+      Path child = JoinPath(folders[k], entry.cFileName);
       DWORD attributes = entry.dwFileAttributes;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         RemoveFile(child);

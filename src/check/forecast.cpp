@@ -373,9 +373,7 @@ ChildProgram ForecastFill(Walk& walk, const Path& installRoot, std::wstring_view
   WIN32_FIND_DATAW entry;
   UniqueFind find(FindFirstFileW(SystemPath(JoinPath(mark, L"*")).c_str(), &entry));
   for (bool more = !!find; more; more = FindNextFileW(find.get(), &entry)) {
-    std::uint32_t id;
-    std::uint64_t time;
-    copies += ParseScratchName(entry.cFileName, id, time);
+    copies += IsScratchName(entry.cFileName);
   }
   item.items.push_back(Number("leftover_copies", copies));
   if (sourceBase.empty()) {

@@ -75,10 +75,6 @@ bool CopyFileWithoutReplacing(const Path& source, const Path& target, const Path
   return SettleFailedRename(copy, error);
 }
 
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 // A folder to walk into. A junction, directory link or mount point could lead back into the
 // tree or out of it; a cloud-backed folder (OneDrive) is a reparse point too, but holds its
 // own files. Wine cannot make one of those.

@@ -40,17 +40,20 @@ struct StartedProcess {
 // held for a moment (a scanner looking at a launcher just copied).
 constexpr int kStartAttempts = 3;
 
+bool SetJobLimits(HANDLE job, DWORD flags) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = flags;
+  return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
 // A job that ends what is in it when its last handle, this stub's, closes: at this stub's
 // end or its kill at any instant. Once let go, it limits nothing; what the program starts
 // joins it, and may leave it as it would leave any job. (Not silent breakaway, which would
 // keep those out: with jobs within jobs, it brings Wine's server down.)
 UniqueJob MakeGuardJob() {
   UniqueJob job(CreateJobObjectW(nullptr, nullptr));
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                      sizeof limits)) {
+  if (job && !SetJobLimits(job.get(),
+                           JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK)) {
     job.reset();
   }
   return job;
@@ -58,10 +61,7 @@ UniqueJob MakeGuardJob() {
 
 // Lets the program in the job outlive this stub; one started without a job outlives it anyway.
 bool ReleaseFromGuard(HANDLE job) {
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  return !job ||
-         SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return !job || SetJobLimits(job, JOB_OBJECT_LIMIT_BREAKAWAY_OK);
 }
 
 // Starts a program suspended, inside a guard job from its creation: a program whose parent

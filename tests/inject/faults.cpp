@@ -1,8 +1,8 @@
 // A library that answers the calls of the real Quillmere.exe as Windows answers them where
 // Wine never does, as Application Verifier's fault injection does. Loaded into the stub
 // before its first instruction (inject.h), it rewrites the stub's imports from KERNEL32 and
-// fails chosen calls with chosen errors; a new stub that the stub starts gets it too. Nothing of it
-// is in the stub.
+// fails chosen calls with chosen errors; a new stub that the stub starts gets it too.
+// Nothing of it is in the stub.
 //
 //   QUILLMERE_FAULTS      rules separated by "&", each PROCESS|FUNCTION|PATH|ERROR|AFTER|TIMES:
 //                         PROCESS "s" the stub, "n" a new stub still named <stub>.new, "*"
