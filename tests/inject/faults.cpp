@@ -53,6 +53,9 @@ std::vector<Rule> rules;
 std::vector<Refusal> refusals;
 wchar_t process = L's';
 HANDLE journal = INVALID_HANDLE_VALUE;
+// Wine does not keep the appends of two processes apart as Windows does: two stubs that log
+// at once would write over each other's lines. A lock of the log's own keeps them apart.
+HANDLE journalLock = nullptr;
 wchar_t library[MAX_PATH];
 
 // Where in the exe a call comes from: the return addresses of the three innermost frames
@@ -82,7 +85,9 @@ void Log(const wchar_t* function, const wchar_t* path, const wchar_t* other) {
   if (other) line += std::wstring(L"\t") + other;
   line += L"\n";
   DWORD written = 0;
+  WaitForSingleObject(journalLock, INFINITE);
   WriteFile(journal, line.data(), static_cast<DWORD>(line.size() * 2), &written, nullptr);
+  ReleaseMutex(journalLock);
 }
 
 // Whether the program at `path` is a new stub, still named <stub>.new or a spare of it.
@@ -339,6 +344,9 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
   if (GetEnvironmentVariableW(L"QUILLMERE_FAULTS_LOG", text, 32768)) {
     journal = CreateFileW(text, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_ALWAYS, 0, nullptr);
+    std::wstring name = text;
+    std::replace(name.begin(), name.end(), L'\\', L'/');
+    journalLock = CreateMutexW(nullptr, FALSE, (L"Local\\quillmere-faults-log-" + name).c_str());
   }
   text[0] = L'\0';
   GetEnvironmentVariableW(L"QUILLMERE_FAULTS", text, 32768);
